@@ -1,0 +1,44 @@
+#include "error_report.h"
+
+#include <oleauto.h>
+
+#include <memory>
+#include <new>
+#include <string.h>
+
+#include "platform/com_ptr.h"
+
+namespace tarn {
+
+HRESULT ReportError(REFCLSID reporter, const wchar_t* message, HRESULT hr) noexcept {
+    const HRESULT result = hr == 0 ? DISP_E_EXCEPTION : hr;
+
+    ComPtr<ICreateErrorInfo> record;
+    if (FAILED(::CreateErrorInfo(record.put()))) return result;  // the outcome stays as it is
+
+    LPOLESTR progId = nullptr;
+    if (SUCCEEDED(::ProgIDFromCLSID(reporter, &progId))) {
+        record->SetSource(progId);
+        ::CoTaskMemFree(progId);
+    }
+    record->SetDescription(const_cast<LPOLESTR>(message));
+    record->SetGUID(GUID_NULL);
+    record->SetHelpFile(nullptr);
+    record->SetHelpContext(0);
+
+    ComPtr<IErrorInfo> info;
+    if (SUCCEEDED(record.As(info))) ::SetErrorInfo(0, info.get());
+    return result;
+}
+
+HRESULT ReportError(REFCLSID reporter, const char* message, HRESULT hr) noexcept {
+    if (!message) return ReportError(reporter, static_cast<const wchar_t*>(nullptr), hr);
+    const int length = static_cast<int>(strlen(message)) + 1;
+    std::unique_ptr<wchar_t[]> wide(new (std::nothrow) wchar_t[length]);
+    if (!wide) return ReportError(reporter, static_cast<const wchar_t*>(nullptr), hr);
+    wide[0] = L'\0';
+    ::MultiByteToWideChar(CP_ACP, 0, message, length, wide.get(), length);
+    return ReportError(reporter, wide.get(), hr);
+}
+
+}  // namespace tarn

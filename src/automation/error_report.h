@@ -1,0 +1,15 @@
+#pragma once
+// Failing with a message: the record goes to the calling thread's error
+// information, where Automation clients (Err.Description) find it.
+#include <windows.h>
+
+namespace tarn {
+
+// Attaches an error record (source: the class's versioned ProgID, the message,
+// the null interface identifier) and returns `hr`, or DISP_E_EXCEPTION for 0.
+HRESULT ReportError(REFCLSID reporter, const wchar_t* message, HRESULT hr) noexcept;
+
+// The same for an 8-bit message, widened with the system ANSI code page.
+HRESULT ReportError(REFCLSID reporter, const char* message, HRESULT hr) noexcept;
+
+}  // namespace tarn

@@ -1,0 +1,20 @@
+#include "module/object_map.h"
+
+#include "digitalio/rs232_digital_io_driver.h"
+#include "enumerator/driver_enumerator.h"
+#include "module/com_object.h"
+#include "module/resource_ids.h"
+#include "serial/rs232_driver.h"
+#include "usb/usb_driver.h"
+
+namespace tarn {
+
+const ObjectMapEntry kObjectMap[kObjectMapSize] = {
+    {&CLSID_Rs232Driver, &IID_IRs232Driver, IDR_RS232DRIVER, &CreateInstance<Rs232Driver>},
+    {&CLSID_UsbDriver, &IID_IUsbDriver, IDR_USBDRIVER, &CreateInstance<UsbDriver>},
+    {&CLSID_Rs232DigitalIoDriver, &IID_IRs232DigitalIoDriver, IDR_RS232DIGITALIODRIVER,
+     &CreateInstance<Rs232DigitalIoDriver>},
+    {&CLSID_DriverEnumerator, &IID_IDriverEnumerator, IDR_DRIVERENUMERATOR, &CreateInstance<DriverEnumerator>},
+};
+
+}  // namespace tarn

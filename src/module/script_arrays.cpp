@@ -1,0 +1,122 @@
+#include "module/script_arrays.h"
+
+#include <vector>
+
+#include "TarnDriver.h"
+#include "automation/byte_array.h"
+#include "automation/hresult.h"
+
+namespace tarn {
+namespace {
+
+enum class ScriptArray { BytesInPlace, PortList };
+
+struct ScriptArrayParameter {
+    const IID* iid;
+    DISPID method;
+    UINT position;  // of the parameter, counted from the left from 0
+    ScriptArray kind;
+};
+
+constexpr DISPID kEnumeratePorts = 100;
+constexpr DISPID kWriteMainEndpoint = 105;
+constexpr DISPID kReadMainEndpoint = 106;
+
+const ScriptArrayParameter kParameters[] = {
+    {&IID_IDriverEnumerator, kEnumeratePorts, 1, ScriptArray::PortList},
+    {&IID_IUsbDriver, kWriteMainEndpoint, 1, ScriptArray::BytesInPlace},
+    {&IID_IUsbDriver, kReadMainEndpoint, 1, ScriptArray::BytesInPlace},
+};
+
+const ScriptArrayParameter* FindParameter(REFIID iid, DISPID id) noexcept {
+    for (const auto& parameter : kParameters) {
+        if (parameter.method == id && ::IsEqualIID(iid, *parameter.iid)) return &parameter;
+    }
+    return nullptr;
+}
+
+// Where the parameter at `position` stands in the arguments: named arguments
+// first, then the positional ones from right to left.
+VARIANT* FindArgument(const DISPPARAMS& params, UINT position) noexcept {
+    for (UINT i = 0; i < params.cNamedArgs; ++i) {
+        if (params.rgdispidNamedArgs[i] == static_cast<DISPID>(position)) return &params.rgvarg[i];
+    }
+    const UINT positional = params.cArgs - params.cNamedArgs;
+    if (position >= positional) return nullptr;
+    return &params.rgvarg[params.cArgs - 1 - position];
+}
+
+// The array of VARIANT strings a script receives for a list of BSTRs.
+HRESULT ToVariantStrings(SAFEARRAY* strings, SAFEARRAY** out) noexcept {
+    LONG lower = 0, upper = -1;
+    if (FAILED(::SafeArrayGetLBound(strings, 1, &lower)) || FAILED(::SafeArrayGetUBound(strings, 1, &upper)))
+        return E_FAIL;
+    SAFEARRAYBOUND bound{static_cast<ULONG>(upper - lower + 1), 0};
+    UniqueSafeArray variants(::SafeArrayCreate(VT_VARIANT, 1, &bound));
+    if (!variants) return E_OUTOFMEMORY;
+    for (LONG i = 0; i < static_cast<LONG>(bound.cElements); ++i) {
+        LONG source = lower + i;
+        BSTR name = nullptr;
+        RETURN_IF_FAILED(::SafeArrayGetElement(strings, &source, &name));  // a copy
+        VARIANT element;
+        element.vt = VT_BSTR;
+        element.bstrVal = name;
+        const HRESULT hr = ::SafeArrayPutElement(variants.get(), &i, &element);  // copies again
+        ::SysFreeString(name);
+        RETURN_IF_FAILED(hr);
+    }
+    *out = variants.release();
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT InvokeWithScriptArrays(ITypeInfo* info, REFIID iid, IDispatch* self, DISPID id, WORD flags,
+                               DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
+                               UINT* argumentError) noexcept {
+    const ScriptArrayParameter* parameter = FindParameter(iid, id);
+    VARIANT* argument = parameter && params ? FindArgument(*params, parameter->position) : nullptr;
+    if (!argument || argument->vt != (VT_BYREF | VT_VARIANT) || !argument->pvarVal)
+        return info->Invoke(self, id, flags, params, result, exception, argumentError);
+
+    VARIANT* variable = argument->pvarVal;
+    // The caller's argument list stays as it came; the call gets a copy with one
+    // argument replaced.
+    std::vector<VARIANTARG> arguments;
+    try {
+        arguments.assign(params->rgvarg, params->rgvarg + params->cArgs);
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+    DISPPARAMS adapted = *params;
+    adapted.rgvarg = arguments.data();
+    VARIANTARG& replaced = arguments[argument - params->rgvarg];
+
+    if (parameter->kind == ScriptArray::BytesInPlace) {
+        if (variable->vt == (VT_ARRAY | VT_UI1) || variable->vt == (VT_ARRAY | VT_I1)) {
+            replaced.vt = VT_BYREF | VT_ARRAY | VT_UI1;
+            replaced.pparray = &variable->parray;
+        } else if (variable->vt == (VT_BYREF | VT_ARRAY | VT_UI1) ||
+                   variable->vt == (VT_BYREF | VT_ARRAY | VT_I1)) {
+            replaced.vt = VT_BYREF | VT_ARRAY | VT_UI1;
+            replaced.pparray = variable->pparray;
+        }
+        return info->Invoke(self, id, flags, &adapted, result, exception, argumentError);
+    }
+
+    // The port list: the method fills a new list, which replaces what the variable held.
+    SAFEARRAY* list = nullptr;
+    replaced.vt = VT_BYREF | VT_ARRAY | VT_BSTR;
+    replaced.pparray = &list;
+    HRESULT hr = info->Invoke(self, id, flags, &adapted, result, exception, argumentError);
+    UniqueSafeArray owned(list);
+    if (FAILED(hr) || !owned) return hr;
+    SAFEARRAY* strings = nullptr;
+    RETURN_IF_FAILED(ToVariantStrings(owned.get(), &strings));
+    ::VariantClear(variable);
+    variable->vt = VT_ARRAY | VT_VARIANT;
+    variable->parray = strings;
+    return hr;
+}
+
+}  // namespace tarn

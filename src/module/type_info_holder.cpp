@@ -1,0 +1,88 @@
+#include "module/type_info_holder.h"
+
+#include <new>
+
+#include "module/module.h"
+#include "platform/com_ptr.h"
+
+namespace tarn {
+
+HRESULT TypeInfoHolder::Load(LCID lcid) noexcept {
+    if (Loaded()) return S_OK;
+    Lock lock(Module().TypeInfoLock());
+    if (Loaded()) return S_OK;  // another thread was first
+
+    ComPtr<ITypeLib> library;
+    RETURN_IF_FAILED(::LoadRegTypeLib(Module().LibraryId(), 1, 0, lcid, library.put()));
+    ComPtr<ITypeInfo> info;
+    RETURN_IF_FAILED(library->GetTypeInfoOfGuid(*guid_, info.put()));
+    ComPtr<ITypeInfo2> info2;
+    if (SUCCEEDED(info.As(info2))) info = ComPtr<ITypeInfo>(info2.get());
+
+    BuildNameCache(info.get());
+    info_.store(info.detach(), std::memory_order_release);
+    return S_OK;
+}
+
+void TypeInfoHolder::BuildNameCache(ITypeInfo* info) noexcept {
+    TYPEATTR* attributes = nullptr;
+    if (FAILED(info->GetTypeAttr(&attributes))) return;  // every name goes to the type information
+    const UINT count = attributes->cFuncs;
+    info->ReleaseTypeAttr(attributes);
+
+    std::unique_ptr<CachedName[]> names(new (std::nothrow) CachedName[count]);
+    if (!names) return;
+    for (UINT i = 0; i < count; ++i) {
+        FUNCDESC* function = nullptr;
+        if (FAILED(info->GetFuncDesc(i, &function))) continue;
+        BSTR name = nullptr;
+        if (SUCCEEDED(info->GetDocumentation(function->memid, &name, nullptr, nullptr, nullptr))) {
+            names[i].name.reset(name);
+            names[i].length = ::SysStringLen(name);
+            names[i].id = function->memid;
+        }
+        info->ReleaseFuncDesc(function);
+    }
+    names_ = std::move(names);
+    nameCount_ = count;
+}
+
+bool TypeInfoHolder::FindCached(const wchar_t* name, DISPID& id) const noexcept {
+    if (!name) return false;
+    const size_t length = wcslen(name);
+    for (UINT i = nameCount_; i-- > 0;) {
+        const CachedName& entry = names_[i];
+        if (entry.name && entry.length == length &&
+            wmemcmp(entry.name.get(), name, length) == 0) {
+            id = entry.id;
+            return true;
+        }
+    }
+    return false;
+}
+
+HRESULT TypeInfoHolder::GetTypeInfo(LCID lcid, ITypeInfo** out) noexcept {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    RETURN_IF_FAILED(Load(lcid));
+    *out = Loaded();
+    (*out)->AddRef();
+    return S_OK;
+}
+
+HRESULT TypeInfoHolder::GetIDsOfNames(LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) noexcept {
+    RETURN_IF_FAILED(Load(lcid));
+    for (UINT i = 0; i < count; ++i) {
+        if (!FindCached(names[i], ids[i]))
+            return Loaded()->GetIDsOfNames(names, count, ids);
+    }
+    return S_OK;
+}
+
+void TypeInfoHolder::Release() noexcept {
+    if (ITypeInfo* info = info_.exchange(nullptr)) info->Release();
+    names_.reset();
+    nameCount_ = 0;
+}
+
+}  // namespace tarn

@@ -1,0 +1,28 @@
+#pragma once
+// Rs232Driver: raw bytes on one serial port opened by number.
+#include "TarnDriver.h"
+#include "module/automation_object.h"
+#include "platform/critical_section.h"
+
+namespace tarn {
+
+class Rs232Driver : public AutomationObject<IRs232Driver, CLSID_Rs232Driver> {
+public:
+    using Interfaces = AutomationInterfaces<IRs232Driver>;
+    static constexpr bool kAtomicRefCount = true;
+
+    STDMETHODIMP Open(long nPortNumber, VARIANT_BOOL* pbSuccess) override;
+    STDMETHODIMP Write(VARIANT varDataAry) override;
+    STDMETHODIMP Read(long nNbrOfBytes2Read, VARIANT* pvarByteDataAry) override;
+    STDMETHODIMP ReadAvailableBytes(VARIANT* pvarByteDataAry) override;
+    STDMETHODIMP Close() override;
+    STDMETHODIMP get_PortName(BSTR* pbstrCOMPort) override;
+    STDMETHODIMP get_PortNumber(long* pnCOMPort) override;
+    STDMETHODIMP get_BaudRate(long* pnBaudRate) override;
+    STDMETHODIMP put_BaudRate(long value) override;
+
+private:
+    CriticalSection lock_;
+};
+
+}  // namespace tarn

@@ -1,0 +1,32 @@
+#pragma once
+// UsbDriver: one USB device reached through its kernel-mode driver.
+#include "TarnDriver.h"
+#include "module/automation_object.h"
+#include "platform/critical_section.h"
+
+namespace tarn {
+
+class UsbDriver : public AutomationObject<IUsbDriver, CLSID_UsbDriver> {
+public:
+    using Interfaces = AutomationInterfaces<IUsbDriver>;
+    static constexpr bool kAtomicRefCount = true;
+
+    STDMETHODIMP Open(ETNDevice etnltDevice, short nDeviceNbr, VARIANT_BOOL* pbSuccess) override;
+    STDMETHODIMP Close() override;
+    STDMETHODIMP VendorRequestWrite(unsigned char byteRequestID, short nParam1, short nParam2,
+                                    VARIANT varByteDataAry) override;
+    STDMETHODIMP VendorRequestRead(unsigned char byteRequestID, short nParam1, short nParam2,
+                                   long nNbrOfBytes, VARIANT* pvarByteDataAry) override;
+    STDMETHODIMP WriteMainEndpoint(long nNbrOfBytes2Write, SAFEARRAY** ppbyteDataAry) override;
+    STDMETHODIMP ReadMainEndpoint(long nNbrOfBytes2Read, SAFEARRAY** ppbyteDataAry) override;
+    STDMETHODIMP ResetMainEndpointOut() override;
+    STDMETHODIMP ResetMainEndpointIn() override;
+    STDMETHODIMP LockDevice(ETNLockType lockType, long* pnKey) override;
+    STDMETHODIMP UnlockDevice(ETNLockType lockType, long nKey) override;
+    STDMETHODIMP get_Lock(ETNLockType lockType, VARIANT_BOOL* pVal) override;
+
+private:
+    CriticalSection lock_;
+};
+
+}  // namespace tarn
