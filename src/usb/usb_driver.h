@@ -1,8 +1,12 @@
 #pragma once
-// UsbDriver: one USB device reached through its kernel-mode driver.
+// UsbDriver: one USB device reached through its kernel-mode driver: vendor
+// requests, bulk transfers on the main endpoint and device locks.  Requests of
+// all objects and processes using one device are serialised by a named mutex.
+// Failures are reported by HRESULT alone, never with error information.
 #include "TarnDriver.h"
 #include "module/automation_object.h"
 #include "platform/critical_section.h"
+#include "platform/unique_handle.h"
 
 namespace tarn {
 
@@ -26,7 +30,13 @@ public:
     STDMETHODIMP get_Lock(ETNLockType lockType, VARIANT_BOOL* pVal) override;
 
 private:
-    CriticalSection lock_;
+    // Both handles are closed by Close and by destruction; no unlock is sent.
+    void CloseHandles() noexcept;
+    bool DeviceOpen() const noexcept { return device_.valid(); }
+
+    CriticalSection lock_;     // held by every method for its whole call
+    UniqueFileHandle device_;  // the device object, while open
+    UniqueHandle deviceMutex_; // shared by every user of the device, in every process
 };
 
 }  // namespace tarn
