@@ -1,0 +1,79 @@
+#include "event_sink.h"
+
+#include <utility>
+
+namespace tarnkit {
+
+EventSink::EventSink(SourceEvents events, ComPtr<IDispatch> handler)
+    : events_(std::move(events)), handler_(std::move(handler))
+{
+}
+
+void EventSink::detach()
+{
+    ComPtr<IDispatch> dropped;
+    handlerLock_.lock();
+    dropped.Swap(handler_);
+    handlerLock_.unlock();
+    // `dropped` releases the handler here, outside the lock.
+}
+
+STDMETHODIMP EventSink::QueryInterface(REFIID iid, void** out)
+{
+    if (!out) return E_POINTER;
+    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, events_.iid)) {
+        *out = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+}
+
+STDMETHODIMP EventSink::GetTypeInfoCount(UINT* count)
+{
+    if (!count) return E_POINTER;
+    *count = 0;
+    return S_OK;
+}
+
+STDMETHODIMP EventSink::GetTypeInfo(UINT, LCID, ITypeInfo** info)
+{
+    if (info) *info = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP EventSink::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*)
+{
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP EventSink::Invoke(DISPID id, REFIID, LCID locale, WORD, DISPPARAMS* params, VARIANT* result,
+                               EXCEPINFO* exception, UINT* argError)
+{
+    ++eventCount_;
+    return NoThrow([&]() -> HRESULT {
+        const auto name = events_.names.find(id);
+        if (name == events_.names.end()) return DISP_E_MEMBERNOTFOUND;
+
+        ComPtr<IDispatch> handler;
+        handlerLock_.lock();
+        handler = handler_;
+        handlerLock_.unlock();
+        if (!handler) return S_OK;
+
+        // A handler without a method of this name does not want this event.
+        std::wstring methodName = name->second;
+        LPOLESTR names[] = {methodName.data()};
+        DISPID method = DISPID_UNKNOWN;
+        if (FAILED(handler->GetIDsOfNames(IID_NULL, names, 1, locale, &method))) return S_OK;
+
+        // The arguments go on as they came (DISPPARAMS order, last first); named
+        // arguments would name the source's parameters, not the handler's.
+        DISPPARAMS positional{params ? params->rgvarg : nullptr, nullptr, params ? params->cArgs : 0u, 0};
+        return handler->Invoke(method, IID_NULL, locale, DISPATCH_METHOD, &positional, result, exception,
+                               argError);
+    });
+}
+
+}  // namespace tarnkit

@@ -1,0 +1,106 @@
+#include "registration.h"
+
+#include <string>
+
+#include "module.h"
+
+namespace tarnkit {
+namespace {
+
+class RegKey {
+public:
+    RegKey() = default;
+    RegKey(const RegKey&) = delete;
+    RegKey& operator=(const RegKey&) = delete;
+    ~RegKey() { if (key_) RegCloseKey(key_); }
+    HKEY get() const { return key_; }
+    HKEY* put() { return &key_; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+std::wstring GuidText(REFGUID guid)
+{
+    wchar_t text[40] = {};
+    StringFromGUID2(guid, text, 40);
+    return text;
+}
+
+HRESULT SetValue(const std::wstring& path, const wchar_t* name, const std::wstring& value)
+{
+    RegKey key;
+    LSTATUS status = RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE,
+                                     nullptr, key.put(), nullptr);
+    if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
+    status = RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    return HRESULT_FROM_WIN32(status);
+}
+
+HRESULT CreateKey(const std::wstring& path)
+{
+    RegKey key;
+    return HRESULT_FROM_WIN32(RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0,
+                                              KEY_WRITE, nullptr, key.put(), nullptr));
+}
+
+void DeleteTree(const std::wstring& path)
+{
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, path.c_str());
+    RegDeleteKeyW(HKEY_CLASSES_ROOT, path.c_str());
+}
+
+HRESULT RegisterClass(const KitClass& cls, const std::wstring& libid, const std::wstring& modulePath)
+{
+    const std::wstring clsid = GuidText(*cls.clsid);
+    const std::wstring progId = cls.progId;
+    const std::wstring versioned = progId + L".1";
+    const std::wstring classKey = L"CLSID\\" + clsid;
+
+    RETURN_IF_FAILED(SetValue(versioned, nullptr, cls.description));
+    RETURN_IF_FAILED(SetValue(versioned + L"\\CLSID", nullptr, clsid));
+    RETURN_IF_FAILED(SetValue(progId, nullptr, cls.description));
+    RETURN_IF_FAILED(SetValue(progId + L"\\CLSID", nullptr, clsid));
+    RETURN_IF_FAILED(SetValue(progId + L"\\CurVer", nullptr, versioned));
+
+    DeleteTree(classKey);  // no stale subkeys survive a re-registration
+    RETURN_IF_FAILED(SetValue(classKey, nullptr, cls.description));
+    RETURN_IF_FAILED(SetValue(classKey + L"\\ProgID", nullptr, versioned));
+    RETURN_IF_FAILED(SetValue(classKey + L"\\VersionIndependentProgID", nullptr, progId));
+    RETURN_IF_FAILED(CreateKey(classKey + L"\\Programmable"));
+    RETURN_IF_FAILED(SetValue(classKey + L"\\InprocServer32", nullptr, modulePath));
+    RETURN_IF_FAILED(SetValue(classKey + L"\\InprocServer32", L"ThreadingModel", cls.threadingModel));
+    RETURN_IF_FAILED(SetValue(classKey + L"\\TypeLib", nullptr, libid));
+    return SetValue(classKey + L"\\Version", nullptr, L"1.0");
+}
+
+void UnregisterClass(const KitClass& cls)
+{
+    const std::wstring progId = cls.progId;
+    DeleteTree(progId + L".1");
+    DeleteTree(progId);
+    DeleteTree(L"CLSID\\" + GuidText(*cls.clsid));
+}
+
+}  // namespace
+
+HRESULT RegisterServer(const KitClass* classes, std::size_t count, REFGUID libid)
+{
+    const std::wstring modulePath = ModulePath();
+    if (modulePath.empty()) return HRESULT_FROM_WIN32(GetLastError());
+    const std::wstring libidText = GuidText(libid);
+    for (std::size_t i = 0; i < count; ++i)
+        RETURN_IF_FAILED(RegisterClass(classes[i], libidText, modulePath));
+    ComPtr<ITypeLib> typeLib;
+    return LoadTypeLibEx(modulePath.c_str(), REGKIND_REGISTER, &typeLib);
+}
+
+HRESULT UnregisterServer(const KitClass* classes, std::size_t count, REFGUID libid)
+{
+    for (std::size_t i = 0; i < count; ++i) UnregisterClass(classes[i]);
+    const HRESULT hr = UnRegisterTypeLib(libid, 1, 0, LOCALE_NEUTRAL, SYS_WIN32);
+    return hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_LIBNOTREGISTERED ? S_OK : hr;
+}
+
+}  // namespace tarnkit
