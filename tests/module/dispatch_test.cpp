@@ -1,0 +1,130 @@
+// Calls by name and DISPID: the type library's contract as late-bound clients
+// see it, the name cache, defaults of optional arguments, error information,
+// and the script forms of the typed array parameters.
+#include "common/com_test_support.h"
+
+namespace tarn::test {
+namespace {
+
+class Dispatch : public ComTest {};
+
+TEST_F(Dispatch, OneTypeInfoWhateverTheIndex) {
+    ComPtr<IDispatch> serial = CreateByProgId<IDispatch>(L"TarnDriver.Rs232Driver");
+    ASSERT_TRUE(serial);
+    UINT count = 0;
+    ASSERT_HRESULT_SUCCEEDED(serial->GetTypeInfoCount(&count));
+    EXPECT_EQ(count, 1u);
+    EXPECT_EQ(serial->GetTypeInfoCount(nullptr), E_POINTER);
+
+    ComPtr<ITypeInfo> first, fifth;
+    ASSERT_HRESULT_SUCCEEDED(serial->GetTypeInfo(0, LOCALE_USER_DEFAULT, first.put()));
+    ASSERT_HRESULT_SUCCEEDED(serial->GetTypeInfo(5, 0x0407, fifth.put()));
+    EXPECT_EQ(first.get(), fifth.get()) << "loaded once per process, whatever the locale";
+    EXPECT_EQ(serial->GetTypeInfo(0, 0, nullptr), E_POINTER);
+
+    TYPEATTR* attributes = nullptr;
+    ASSERT_HRESULT_SUCCEEDED(first->GetTypeAttr(&attributes));
+    EXPECT_TRUE(::IsEqualGUID(attributes->guid, IID_IRs232Driver));
+    first->ReleaseTypeAttr(attributes);
+}
+
+TEST_F(Dispatch, NamesResolveWhateverTheirCase) {
+    ComPtr<IDispatch> serial = CreateByProgId<IDispatch>(L"TarnDriver.Rs232Driver");
+    ComPtr<IDispatch> usb = CreateByProgId<IDispatch>(L"TarnDriver.UsbDriver");
+    ASSERT_TRUE(serial && usb);
+    for (const wchar_t* name : {L"Open", L"OPEN", L"open", L"oPeN"}) {
+        DISPID id = 0;
+        ASSERT_HRESULT_SUCCEEDED(DispIdOf(serial.get(), name, id)) << name;
+        EXPECT_EQ(id, 100);
+        ASSERT_HRESULT_SUCCEEDED(DispIdOf(usb.get(), name, id)) << name;
+        EXPECT_EQ(id, 101);
+    }
+    DISPID id = 0;
+    EXPECT_HRESULT_SUCCEEDED(DispIdOf(serial.get(), L"PortName", id));
+    EXPECT_EQ(id, 0) << "PortName is the default member";
+    EXPECT_HRESULT_SUCCEEDED(DispIdOf(serial.get(), L"baudrate", id));
+    EXPECT_EQ(id, 1001);
+    EXPECT_EQ(DispIdOf(serial.get(), L"NoSuchMember", id), DISP_E_UNKNOWNNAME);
+}
+
+TEST_F(Dispatch, NamedArgumentsResolveThroughTheTypeInfo) {
+    ComPtr<IDispatch> serial = CreateByProgId<IDispatch>(L"TarnDriver.Rs232Driver");
+    LPOLESTR names[] = {const_cast<LPOLESTR>(L"Open"), const_cast<LPOLESTR>(L"nPortNumber")};
+    DISPID ids[2] = {};
+    ASSERT_HRESULT_SUCCEEDED(serial->GetIDsOfNames(IID_NULL, names, 2, LOCALE_USER_DEFAULT, ids));
+    EXPECT_EQ(ids[0], 100);
+    EXPECT_EQ(ids[1], 0) << "the first parameter";
+
+    ComPtr<IDispatch> usb = CreateByProgId<IDispatch>(L"TarnDriver.UsbDriver");
+    LPOLESTR vendor[] = {const_cast<LPOLESTR>(L"vendorrequestwrite"), const_cast<LPOLESTR>(L"VARBYTEDATAARY")};
+    ASSERT_HRESULT_SUCCEEDED(usb->GetIDsOfNames(IID_NULL, vendor, 2, LOCALE_USER_DEFAULT, ids));
+    EXPECT_EQ(ids[0], 103);
+    EXPECT_EQ(ids[1], 3);
+}
+
+TEST_F(Dispatch, FailureWithMessageReachesTheCallerAsException) {
+    ComPtr<IDispatch> enumerator = CreateByProgId<IDispatch>(L"TarnDriver.DriverEnumerator");
+    ASSERT_TRUE(enumerator);
+    Variant list;
+    VARIANTARG listRef;
+    listRef.vt = VT_BYREF | VT_VARIANT;
+    listRef.pvarVal = &list;
+    Variant family(L"usb");
+    CallResult outcome;
+    Variant result;
+    CallByName(enumerator.get(), L"EnumeratePorts", DISPATCH_METHOD, {family, listRef}, &result, outcome);
+    EXPECT_EQ(outcome.hr, DISP_E_EXCEPTION);
+    EXPECT_EQ(outcome.Description(), L"Unknown Port Family");
+    EXPECT_EQ(outcome.Source(), L"TarnDriver.DriverEnumerator.1");
+    EXPECT_EQ(list.vt, VT_EMPTY) << "the variable is left as it was";
+}
+
+// Script engines hand variables over as VT_BYREF | VT_VARIANT; the port list
+// comes back into the variable as an array of VARIANT strings, with the option
+// defaulted when omitted.
+TEST_F(Dispatch, PortListComesBackIntoAScriptVariable) {
+    ComPtr<IDispatch> enumerator = CreateByProgId<IDispatch>(L"TarnDriver.DriverEnumerator");
+    Variant list(L"anything but an array");
+    VARIANTARG listRef;
+    listRef.vt = VT_BYREF | VT_VARIANT;
+    listRef.pvarVal = &list;
+    Variant family(L"Serial");
+    CallResult outcome;
+    CallByName(enumerator.get(), L"EnumeratePorts", DISPATCH_METHOD, {family, listRef}, nullptr, outcome);
+    ASSERT_HRESULT_SUCCEEDED(outcome.hr);
+    ASSERT_EQ(list.vt, VT_ARRAY | VT_VARIANT);
+    EXPECT_EQ(::SafeArrayGetDim(list.parray), 1u);
+    LONG lower = -1;
+    ::SafeArrayGetLBound(list.parray, 1, &lower);
+    EXPECT_EQ(lower, 0);
+
+    // The same list through the vtable, for comparison.
+    ComPtr<IDriverEnumerator> typed;
+    ASSERT_HRESULT_SUCCEEDED(enumerator.As(typed));
+    SAFEARRAY* names = nullptr;
+    BSTR serial = ::SysAllocString(L"serial");
+    VARIANT missing;
+    missing.vt = VT_ERROR;
+    missing.scode = DISP_E_PARAMNOTFOUND;
+    ASSERT_HRESULT_SUCCEEDED(typed->EnumeratePorts(serial, &names, nullptr, missing, missing));
+    ::SysFreeString(serial);
+    LONG upper = -1, scriptUpper = -1;
+    ::SafeArrayGetUBound(names, 1, &upper);
+    ::SafeArrayGetUBound(list.parray, 1, &scriptUpper);
+    EXPECT_EQ(upper, scriptUpper);
+    for (LONG i = 0; i <= upper; ++i) {
+        BSTR name = nullptr;
+        VARIANT element;
+        ::VariantInit(&element);
+        ::SafeArrayGetElement(names, &i, &name);
+        ::SafeArrayGetElement(list.parray, &i, &element);
+        ASSERT_EQ(element.vt, VT_BSTR);
+        EXPECT_STREQ(element.bstrVal, name);
+        ::SysFreeString(name);
+        ::VariantClear(&element);
+    }
+    ::SafeArrayDestroy(names);
+}
+
+}  // namespace
+}  // namespace tarn::test
