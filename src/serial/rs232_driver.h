@@ -3,6 +3,7 @@
 #include "TarnDriver.h"
 #include "module/automation_object.h"
 #include "platform/critical_section.h"
+#include "platform/unique_handle.h"
 
 namespace tarn {
 
@@ -22,7 +23,12 @@ public:
     STDMETHODIMP put_BaudRate(long value) override;
 
 private:
+    // Every method holds it for its whole run, blocking transfers included, so
+    // calls on one object are serialised.  Member order: the port closes first.
     CriticalSection lock_;
+    UniqueFileHandle port_;
+    long portNumber_ = 0;    // of the last successful Open; 0 after Close
+    long baudRate_ = 9600;   // applied at every Open and on every write while open
 };
 
 }  // namespace tarn

@@ -1,0 +1,188 @@
+// Rs232Driver without a port: defaults, argument checks, failures and their
+// messages, by vtable and by name.
+#include "serial/serial_test_support.h"
+
+namespace tarn::test {
+namespace {
+
+class ClosedDriver : public MtaTest {
+protected:
+    void SetUp() override {
+        MtaTest::SetUp();
+        driver_ = NewDriver();
+        ASSERT_TRUE(driver_) << "TarnDriver.Rs232Driver is not registered";
+        ClearErrorInfo();
+    }
+    void TearDown() override {
+        driver_.reset();
+        MtaTest::TearDown();
+    }
+    ComPtr<IRs232Driver> driver_;
+};
+
+TEST_F(ClosedDriver, NewObjectReportsPortZeroAnd9600) {
+    long number = -1, baud = -1;
+    EXPECT_EQ(S_OK, driver_->get_PortNumber(&number));
+    EXPECT_EQ(0, number);
+    EXPECT_EQ(S_OK, driver_->get_BaudRate(&baud));
+    EXPECT_EQ(9600, baud);
+    BSTR name = nullptr;
+    EXPECT_EQ(S_OK, driver_->get_PortName(&name));
+    EXPECT_STREQ(L"COM0", name);
+    EXPECT_EQ(4u, ::SysStringLen(name));
+    ::SysFreeString(name);
+}
+
+TEST_F(ClosedDriver, NullOutPointersGiveEPointerAndNoMessage) {
+    ExpectUnreported(E_POINTER, driver_->Open(1, nullptr));
+    ExpectUnreported(E_POINTER, driver_->get_PortName(nullptr));
+    ExpectUnreported(E_POINTER, driver_->get_PortNumber(nullptr));
+    ExpectUnreported(E_POINTER, driver_->get_BaudRate(nullptr));
+    ExpectUnreported(E_POINTER, driver_->Read(4, nullptr));
+    ExpectUnreported(E_POINTER, driver_->ReadAvailableBytes(nullptr));
+}
+
+TEST_F(ClosedDriver, TransfersFailWithTheirMessages) {
+    ExpectReported(E_FAIL, L"WriteFile failed", WriteBytes(driver_.get(), {1, 2, 3}));
+
+    Variant out;
+    MarkUntouched(out);
+    ExpectReported(E_FAIL, L"ReadFile failed", driver_->Read(4, &out));
+    EXPECT_TRUE(Untouched(out));
+    ExpectReported(E_FAIL, L"variant create failed", driver_->Read(-1, &out));
+    EXPECT_TRUE(Untouched(out));
+    ExpectUnreported(E_FAIL, driver_->ReadAvailableBytes(&out));
+    EXPECT_TRUE(Untouched(out));
+}
+
+TEST_F(ClosedDriver, WriteRefusesEverythingButOneDimensionalByteArrays) {
+    Variant number(7L), text(L"abc"), empty;
+    ExpectReported(E_INVALIDARG, L"variant type mismatch", driver_->Write(number));
+    ExpectReported(E_INVALIDARG, L"variant type mismatch", driver_->Write(text));
+    ExpectReported(E_INVALIDARG, L"variant type mismatch", driver_->Write(empty));
+
+    // An array of VARIANTs holding bytes.
+    Variant variants;
+    SAFEARRAYBOUND bound{2, 0};
+    variants.vt = VT_ARRAY | VT_VARIANT;
+    variants.parray = ::SafeArrayCreate(VT_VARIANT, 1, &bound);
+    ExpectReported(E_INVALIDARG, L"variant type mismatch", driver_->Write(variants));
+
+    // A two-dimensional byte array.
+    Variant square;
+    SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
+    square.vt = VT_ARRAY | VT_UI1;
+    square.parray = ::SafeArrayCreate(VT_UI1, 2, bounds);
+    ExpectReported(E_INVALIDARG, L"variant type mismatch", driver_->Write(square));
+
+    // A byte array by reference (0x6011), and 0x2011 without an array.
+    Variant bytes;
+    MakeArray(bytes, {1, 2});
+    VARIANT byReference;
+    byReference.vt = VT_ARRAY | VT_UI1 | VT_BYREF;
+    byReference.pparray = &bytes.parray;
+    ExpectReported(E_INVALIDARG, L"variant type mismatch", driver_->Write(byReference));
+    VARIANT missing;
+    missing.vt = VT_ARRAY | VT_UI1;
+    missing.parray = nullptr;
+    ExpectReported(E_INVALIDARG, L"variant type mismatch", driver_->Write(missing));
+
+    // The caller's arrays are left unlocked and intact.
+    EXPECT_EQ(S_OK, ::SafeArrayLock(bytes.parray));
+    EXPECT_EQ(S_OK, ::SafeArrayUnlock(bytes.parray));
+    EXPECT_EQ(0u, bytes.parray->cLocks);
+}
+
+TEST_F(ClosedDriver, OpenOfAMissingPortFailsWithoutMessage) {
+    for (long port : {0L, -1L, 250L}) {
+        VARIANT_BOOL ok = 7;
+        ExpectUnreported(E_FAIL, driver_->Open(port, &ok));
+        EXPECT_EQ(0, ok) << "COM" << port;
+        long number = -1;
+        driver_->get_PortNumber(&number);
+        EXPECT_EQ(0, number);
+    }
+}
+
+TEST_F(ClosedDriver, BaudRateIsStoredUncheckedAndKeptAcrossClose) {
+    for (long rate : {19200L, 0L, -5L, 12345L}) {
+        EXPECT_EQ(S_OK, driver_->put_BaudRate(rate));
+        long back = 0;
+        EXPECT_EQ(S_OK, driver_->get_BaudRate(&back));
+        EXPECT_EQ(rate, back);
+    }
+    EXPECT_EQ(S_OK, driver_->Close());
+    EXPECT_EQ(S_OK, driver_->Close());
+    long back = 0;
+    driver_->get_BaudRate(&back);
+    EXPECT_EQ(12345, back);
+}
+
+TEST_F(ClosedDriver, SuccessLeavesTheThreadsErrorInformation) {
+    ExpectReported(E_FAIL, L"WriteFile failed", WriteBytes(driver_.get(), {1}));
+    WriteBytes(driver_.get(), {1});  // attaches the record again
+    long baud = 0;
+    EXPECT_EQ(S_OK, driver_->get_BaudRate(&baud));
+    EXPECT_EQ(S_OK, driver_->Close());
+    ErrorRecord record = TakeErrorInfo();
+    EXPECT_TRUE(record.present);
+    EXPECT_EQ(L"WriteFile failed", record.description);
+}
+
+TEST_F(ClosedDriver, SupportsErrorInfoForItsOwnInterfaceOnly) {
+    ComPtr<ISupportErrorInfo> support;
+    ASSERT_HRESULT_SUCCEEDED(driver_.As(support));
+    EXPECT_EQ(S_OK, support->InterfaceSupportsErrorInfo(IID_IRs232Driver));
+    EXPECT_EQ(S_FALSE, support->InterfaceSupportsErrorInfo(IID_IDispatch));
+    EXPECT_EQ(S_FALSE, support->InterfaceSupportsErrorInfo(IID_IRs232DigitalIoDriver));
+}
+
+// Late-bound clients (scripts, VBA) get the messages as exceptions.
+TEST_F(ClosedDriver, ByNameFailuresCarryMessageAndSource) {
+    ComPtr<IDispatch> dispatch;
+    ASSERT_HRESULT_SUCCEEDED(driver_.As(dispatch));
+
+    {
+        Variant result;
+        CallResult outcome;
+        CallByName(dispatch.get(), L"Write", DISPATCH_METHOD, {Long(5)}, &result, outcome);
+        EXPECT_EQ(DISP_E_EXCEPTION, outcome.hr);
+        EXPECT_EQ(L"variant type mismatch", outcome.Description());
+        EXPECT_EQ(L"TarnDriver.Rs232Driver.1", outcome.Source());
+        EXPECT_EQ(E_INVALIDARG, outcome.exception.scode);
+    }
+    {
+        Variant result;
+        CallResult outcome;
+        CallByName(dispatch.get(), L"Read", DISPATCH_METHOD, {Long(3)}, &result, outcome);
+        EXPECT_EQ(DISP_E_EXCEPTION, outcome.hr);
+        EXPECT_EQ(L"ReadFile failed", outcome.Description());
+        EXPECT_EQ(L"TarnDriver.Rs232Driver.1", outcome.Source());
+        EXPECT_EQ(E_FAIL, outcome.exception.scode);
+        EXPECT_EQ(VT_EMPTY, result.vt);
+    }
+    {
+        // PortName is the default member.
+        Variant result;
+        CallResult outcome;
+        DISPPARAMS none{nullptr, nullptr, 0, 0};
+        outcome.hr = dispatch->Invoke(DISPID_VALUE, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &none,
+                                      &result, &outcome.exception, nullptr);
+        EXPECT_EQ(S_OK, outcome.hr);
+        ASSERT_EQ(VT_BSTR, result.vt);
+        EXPECT_STREQ(L"COM0", result.bstrVal);
+    }
+    {
+        Variant result;
+        CallResult outcome;
+        CallByName(dispatch.get(), L"BaudRate", DISPATCH_PROPERTYPUT, {Long(115200)}, nullptr, outcome);
+        EXPECT_EQ(S_OK, outcome.hr);
+        CallByName(dispatch.get(), L"BaudRate", DISPATCH_PROPERTYGET, {}, &result, outcome);
+        EXPECT_EQ(S_OK, outcome.hr);
+        EXPECT_EQ(VT_I4, result.vt);
+        EXPECT_EQ(115200, result.lVal);
+    }
+}
+
+}  // namespace
+}  // namespace tarn::test
