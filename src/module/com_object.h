@@ -61,6 +61,13 @@ struct RefCount {
     LONG value = 0;
     ULONG Increment() noexcept { return Atomic ? ::InterlockedIncrement(&value) : ++value; }
     ULONG Decrement() noexcept { return Atomic ? ::InterlockedDecrement(&value) : --value; }
+    // Drops one reference; the last one destroys its owner.
+    template <class Owner>
+    ULONG Release(Owner* owner) noexcept {
+        const ULONG remaining = Decrement();
+        if (remaining == 0) delete owner;
+        return remaining;
+    }
 };
 
 // Each existing object holds the module's lock count up.
@@ -83,11 +90,7 @@ public:
         return T::Interfaces::Find(static_cast<T*>(this), iid, out);
     }
     STDMETHODIMP_(ULONG) AddRef() override { return refs_.Increment(); }
-    STDMETHODIMP_(ULONG) Release() override {
-        const ULONG remaining = refs_.Decrement();
-        if (remaining == 0) delete this;
-        return remaining;
-    }
+    STDMETHODIMP_(ULONG) Release() override { return refs_.Release(this); }
 
 private:
     RefCount<T::kAtomicRefCount> refs_;
@@ -131,11 +134,7 @@ public:
         return contained_.InnerQueryInterface(iid, out);
     }
     STDMETHODIMP_(ULONG) AddRef() override { return refs_.Increment(); }
-    STDMETHODIMP_(ULONG) Release() override {
-        const ULONG remaining = refs_.Decrement();
-        if (remaining == 0) delete this;
-        return remaining;
-    }
+    STDMETHODIMP_(ULONG) Release() override { return refs_.Release(this); }
 
 private:
     RefCount<T::kAtomicRefCount> refs_;
