@@ -1,0 +1,99 @@
+/* The service's Parameters key and the system's serial-port map. */
+#include "nullmodem.h"
+
+void NmFormatName(WCHAR *buffer, ULONG capacity, const WCHAR *prefix, ULONG number)
+{
+    WCHAR digits[12];
+    ULONG n = 0, i = 0;
+    do {
+        digits[n++] = (WCHAR)(L'0' + number % 10);
+        number /= 10;
+    } while (number && n < 11);
+    while (*prefix && i + 1 < capacity)
+        buffer[i++] = *prefix++;
+    while (n && i + 1 < capacity)
+        buffer[i++] = digits[--n];
+    buffer[i] = 0;
+}
+
+static HANDLE OpenKey(const WCHAR *path, BOOLEAN create, HANDLE parent)
+{
+    UNICODE_STRING name;
+    OBJECT_ATTRIBUTES attributes;
+    HANDLE key = NULL;
+    NTSTATUS status;
+    RtlInitUnicodeString(&name, path);
+    InitializeObjectAttributes(&attributes, &name, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, parent, NULL);
+    if (create)
+        status = ZwCreateKey(&key, KEY_ALL_ACCESS, &attributes, 0, NULL, REG_OPTION_VOLATILE, NULL);
+    else
+        status = ZwOpenKey(&key, KEY_READ, &attributes);
+    return NT_SUCCESS(status) ? key : NULL;
+}
+
+static ULONG ReadDword(HANDLE key, const WCHAR *valueName, ULONG fallback)
+{
+    UNICODE_STRING name;
+    UCHAR buffer[sizeof(KEY_VALUE_PARTIAL_INFORMATION) + sizeof(ULONG)];
+    KEY_VALUE_PARTIAL_INFORMATION *info = (KEY_VALUE_PARTIAL_INFORMATION *)buffer;
+    ULONG length;
+    RtlInitUnicodeString(&name, valueName);
+    if (!NT_SUCCESS(ZwQueryValueKey(key, &name, KeyValuePartialInformation, info, sizeof buffer, &length))
+        || info->Type != REG_DWORD || info->DataLength != sizeof(ULONG))
+        return fallback;
+    return *(ULONG *)info->Data;
+}
+
+void NmReadParameters(PUNICODE_STRING registryPath, ULONG *pairs, ULONG *firstPort)
+{
+    WCHAR path[512];
+    ULONG chars = registryPath->Length / sizeof(WCHAR), i;
+    static const WCHAR suffix[] = L"\\Parameters";
+    HANDLE key;
+
+    *pairs = NULLMODEM_DEFAULT_PAIRS;
+    *firstPort = NULLMODEM_DEFAULT_FIRST_PORT;
+    if (chars + sizeof suffix / sizeof(WCHAR) > sizeof path / sizeof(WCHAR))
+        return;
+    for (i = 0; i < chars; i++)
+        path[i] = registryPath->Buffer[i];
+    for (i = 0; i < sizeof suffix / sizeof(WCHAR); i++)
+        path[chars + i] = suffix[i];
+    key = OpenKey(path, FALSE, NULL);
+    if (!key)
+        return;
+    *pairs = ReadDword(key, NULLMODEM_PARAM_PAIR_COUNT, *pairs);
+    *firstPort = ReadDword(key, NULLMODEM_PARAM_FIRST_PORT, *firstPort);
+    ZwClose(key);
+    if (*pairs < 1 || *pairs > NULLMODEM_MAX_PAIRS)
+        *pairs = NULLMODEM_DEFAULT_PAIRS;
+    if (*firstPort < 1 || *firstPort + 2 * *pairs > 256)
+        *firstPort = NULLMODEM_DEFAULT_FIRST_PORT;
+}
+
+static ULONG NameBytes(const WCHAR *text)
+{
+    ULONG n = 0;
+    while (text[n])
+        n++;
+    return (n + 1) * sizeof(WCHAR);
+}
+
+/* Lists the port in HKLM\HARDWARE\DEVICEMAP\SERIALCOMM (device name = COM name), or takes it out. */
+void NmPublishPort(NM_PORT *port, BOOLEAN present)
+{
+    HANDLE deviceMap = OpenKey(L"\\Registry\\Machine\\HARDWARE\\DEVICEMAP", TRUE, NULL);
+    HANDLE serialComm = deviceMap ? OpenKey(L"SERIALCOMM", TRUE, deviceMap) : NULL;
+    UNICODE_STRING name;
+    if (serialComm) {
+        RtlInitUnicodeString(&name, port->deviceName);
+        if (present)
+            ZwSetValueKey(serialComm, &name, 0, REG_SZ, port->comName,
+                          NameBytes(port->comName));
+        else
+            ZwDeleteValueKey(serialComm, &name);
+        ZwClose(serialComm);
+    }
+    if (deviceMap)
+        ZwClose(deviceMap);
+}

@@ -1,0 +1,182 @@
+// Helpers for the null-modem stand-in's tests: plain Win32 clients of the
+// ports and of the control device, each handle owned by one object.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../nullmodem_control.h"
+
+namespace nulltest {
+
+constexpr int kPortA = 21;  // wired to kPortB
+constexpr int kPortB = 22;
+
+class Handle {
+public:
+    Handle() = default;
+    explicit Handle(HANDLE h) : h_(h) {}
+    Handle(Handle &&other) noexcept : h_(other.release()) {}
+    Handle &operator=(Handle &&other) noexcept { reset(other.release()); return *this; }
+    Handle(const Handle &) = delete;
+    Handle &operator=(const Handle &) = delete;
+    ~Handle() { reset(); }
+
+    HANDLE get() const { return h_; }
+    bool valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
+    HANDLE release() { HANDLE h = h_; h_ = INVALID_HANDLE_VALUE; return h; }
+    void reset(HANDLE h = INVALID_HANDLE_VALUE) {
+        if (valid()) CloseHandle(h_);
+        h_ = h;
+    }
+
+private:
+    HANDLE h_ = INVALID_HANDLE_VALUE;
+};
+
+inline std::wstring PortPath(int number) { return L"\\\\.\\COM" + std::to_wstring(number); }
+
+// The way the byte driver opens a port: read/write, exclusive, synchronous.
+inline Handle OpenSync(int number) {
+    return Handle(CreateFileW(PortPath(number).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr));
+}
+
+// The way the line driver opens a port: no data access, overlapped.
+inline Handle OpenLines(int number) {
+    return Handle(CreateFileW(PortPath(number).c_str(), 0, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OVERLAPPED, nullptr));
+}
+
+inline Handle OpenOverlapped(int number) {
+    return Handle(CreateFileW(PortPath(number).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+}
+
+// An OVERLAPPED with its own manual-reset event.  Completion is judged by the
+// event only (Wine leaves a wrong status in Internal while a request is pending).
+class Overlapped {
+public:
+    Overlapped() { ov_.hEvent = event_.get(); }
+    OVERLAPPED *get() { return &ov_; }
+    bool WaitDone(DWORD ms) { return WaitForSingleObject(event_.get(), ms) == WAIT_OBJECT_0; }
+    // Result of the finished request: true on success; `count` gets the transferred bytes.
+    bool Result(HANDLE port, DWORD *count, DWORD *error) {
+        DWORD n = 0;
+        BOOL ok = GetOverlappedResult(port, &ov_, &n, FALSE);
+        if (error) *error = ok ? 0 : GetLastError();
+        if (count) *count = n;
+        return ok != FALSE;
+    }
+
+private:
+    Handle event_{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    OVERLAPPED ov_{};
+};
+
+class Stopwatch {
+public:
+    Stopwatch() : start_(std::chrono::steady_clock::now()) {}
+    double Ms() const {
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_).count();
+    }
+
+private:
+    std::chrono::steady_clock::time_point start_;
+};
+
+// Client of the control device.
+class Control {
+public:
+    Control()
+        : h_(CreateFileW(NULLMODEM_CONTROL_PATH, GENERIC_READ | GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr)) {}
+    bool valid() const { return h_.valid(); }
+
+    template <typename In>
+    bool Send(DWORD code, const In &in, void *out = nullptr, DWORD outSize = 0) {
+        DWORD n = 0;
+        return DeviceIoControl(h_.get(), code, const_cast<In *>(&in), sizeof in, out, outSize, &n, nullptr) != FALSE;
+    }
+    bool Info(NULLMODEM_INFO *info) {
+        DWORD n = 0;
+        return DeviceIoControl(h_.get(), IOCTL_NULLMODEM_GET_INFO, nullptr, 0, info, sizeof *info, &n, nullptr) != FALSE;
+    }
+    NULLMODEM_PORT_STATE State(int port) {
+        NULLMODEM_PORT_STATE s{};
+        NULLMODEM_PORT_REF ref{static_cast<unsigned long>(port)};
+        EXPECT_TRUE(Send(IOCTL_NULLMODEM_GET_PORT, ref, &s, sizeof s)) << "port " << port;
+        return s;
+    }
+    bool Reset(int port) { return Send(IOCTL_NULLMODEM_RESET_PORT, NULLMODEM_PORT_REF{static_cast<unsigned long>(port)}); }
+    bool SetLine(int port, NULLMODEM_LINE line, NULLMODEM_LINE_SOURCE source) {
+        return Send(IOCTL_NULLMODEM_SET_LINE, NULLMODEM_LINE_REQUEST{static_cast<unsigned long>(port),
+                                                                   static_cast<unsigned long>(line),
+                                                                   static_cast<unsigned long>(source)});
+    }
+    bool FailNext(int port, unsigned long kind, unsigned long count, long status = 0xC0000001L) {
+        return Send(IOCTL_NULLMODEM_FAIL_NEXT,
+                    NULLMODEM_FAULT_REQUEST{static_cast<unsigned long>(port), kind, count, status});
+    }
+    bool Plug(int port, bool on) {
+        return Send(IOCTL_NULLMODEM_SET_PLUGGED, NULLMODEM_SWITCH_REQUEST{static_cast<unsigned long>(port), on ? 1ul : 0ul});
+    }
+    bool Pace(int port, bool on) {
+        return Send(IOCTL_NULLMODEM_SET_PACING, NULLMODEM_SWITCH_REQUEST{static_cast<unsigned long>(port), on ? 1ul : 0ul});
+    }
+
+private:
+    Handle h_;
+};
+
+// Every test starts from ports in their pristine state.
+class NullModemTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(control.valid()) << "the TarnNullModem service is not running (standins/service.sh start)";
+        for (int port : {kPortA, kPortB, kPortA + 2, kPortB + 2}) {
+            ASSERT_TRUE(control.Reset(port));
+            // the previous test closed its handles; their close requests are in front of ours
+            ASSERT_EQ(control.State(port).isOpen, 0ul) << "port " << port << " still open";
+        }
+    }
+
+    Control control;
+};
+
+inline DWORD ModemStatus(HANDLE port) {
+    DWORD status = 0;
+    EXPECT_TRUE(GetCommModemStatus(port, &status));
+    return status;
+}
+
+inline bool WriteAll(HANDLE port, const std::string &bytes) {
+    DWORD n = 0;
+    return WriteFile(port, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr) && n == bytes.size();
+}
+
+inline bool SetTimeouts(HANDLE port, DWORD interval, DWORD multiplier, DWORD constant, DWORD wMul = 0, DWORD wConst = 0) {
+    COMMTIMEOUTS t{interval, multiplier, constant, wMul, wConst};
+    return SetCommTimeouts(port, &t) != FALSE;
+}
+
+// Synchronous read; returns the bytes read and reports how long it took.
+inline std::string ReadSome(HANDLE port, DWORD n, double *ms = nullptr, BOOL *ok = nullptr) {
+    std::string buffer(n, '\0');
+    DWORD got = 0;
+    Stopwatch watch;
+    BOOL result = ReadFile(port, &buffer[0], n, &got, nullptr);
+    if (ms) *ms = watch.Ms();
+    if (ok) *ok = result;
+    buffer.resize(result ? got : 0);
+    return buffer;
+}
+
+}  // namespace nulltest

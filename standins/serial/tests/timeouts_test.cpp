@@ -1,0 +1,177 @@
+// Read and write time-outs by the COMMTIMEOUTS rules, and paced output.
+// Bounds are generous: the machine may be loaded.
+#include "nullmodem_test_support.h"
+
+using namespace nulltest;
+
+namespace {
+
+constexpr double kLate = 150;  // how much later than due a request may end here
+
+class TimeoutTest : public NullModemTest {
+protected:
+    void SetUp() override {
+        NullModemTest::SetUp();
+        reader = OpenSync(kPortB);
+        writer = OpenSync(kPortA);
+        ASSERT_TRUE(reader.valid() && writer.valid());
+    }
+    // Writes `bytes` to the reader's port after `ms`, from another thread.
+    std::thread WriteLater(int ms, std::string bytes) {
+        HANDLE h = writer.get();
+        return std::thread([h, ms, bytes] {
+            Sleep(ms);
+            DWORD n = 0;
+            WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
+        });
+    }
+    Handle reader, writer;
+};
+
+TEST_F(TimeoutTest, TotalTimeoutIsMultiplierTimesCountPlusConstant) {
+    ASSERT_TRUE(SetTimeouts(reader.get(), 0, 4, 200));
+    double ms = 0;
+    BOOL ok = FALSE;
+    std::string got = ReadSome(reader.get(), 10, &ms, &ok);
+    EXPECT_TRUE(ok) << "a time-out is not a failure";
+    EXPECT_EQ(got, "");
+    EXPECT_GE(ms, 235);
+    EXPECT_LT(ms, 240 + kLate);
+
+    ASSERT_TRUE(SetTimeouts(reader.get(), 0, 20, 0));
+    got = ReadSome(reader.get(), 5, &ms);
+    EXPECT_GE(ms, 95);
+    EXPECT_LT(ms, 100 + kLate);
+}
+
+TEST_F(TimeoutTest, ShortReadReturnsWhatArrivedAtTheTimeout) {
+    ASSERT_TRUE(SetTimeouts(reader.get(), 0, 4, 200));
+    ASSERT_TRUE(WriteAll(writer.get(), "1234"));
+    double ms = 0;
+    EXPECT_EQ(ReadSome(reader.get(), 10, &ms), "1234");
+    EXPECT_GE(ms, 235);
+    EXPECT_LT(ms, 240 + kLate);
+}
+
+TEST_F(TimeoutTest, ReadEndsAsSoonAsAllBytesArrive) {
+    ASSERT_TRUE(SetTimeouts(reader.get(), 0, 4, 2000));
+    std::thread t = WriteLater(100, "abcdef");
+    double ms = 0;
+    EXPECT_EQ(ReadSome(reader.get(), 6, &ms), "abcdef");
+    t.join();
+    EXPECT_GE(ms, 80);
+    EXPECT_LT(ms, 100 + kLate);
+}
+
+TEST_F(TimeoutTest, ZeroTimeoutsWaitForAllBytes) {
+    ASSERT_TRUE(SetTimeouts(reader.get(), 0, 0, 0));
+    std::thread t1 = WriteLater(50, "ab");
+    std::thread t2 = WriteLater(300, "cd");
+    double ms = 0;
+    EXPECT_EQ(ReadSome(reader.get(), 4, &ms), "abcd");
+    t1.join();
+    t2.join();
+    EXPECT_GE(ms, 280);
+}
+
+TEST_F(TimeoutTest, ImmediateReadReturnsWhatIsThereAtOnce) {
+    ASSERT_TRUE(SetTimeouts(reader.get(), MAXDWORD, 0, 0));
+    double ms = 0;
+    BOOL ok = FALSE;
+    EXPECT_EQ(ReadSome(reader.get(), 10, &ms, &ok), "");
+    EXPECT_TRUE(ok);
+    EXPECT_LT(ms, 100);
+    ASSERT_TRUE(WriteAll(writer.get(), "xyz"));
+    EXPECT_EQ(ReadSome(reader.get(), 10, &ms), "xyz");
+    EXPECT_LT(ms, 100);
+    EXPECT_EQ(ReadSome(reader.get(), 0, &ms), "");
+}
+
+TEST_F(TimeoutTest, FirstByteWaitReturnsWithTheFirstBytesOrAfterTheConstant) {
+    ASSERT_TRUE(SetTimeouts(reader.get(), MAXDWORD, MAXDWORD, 300));
+    double ms = 0;
+    EXPECT_EQ(ReadSome(reader.get(), 10, &ms), "");
+    EXPECT_GE(ms, 290);
+    EXPECT_LT(ms, 300 + kLate);
+
+    std::thread t = WriteLater(100, "q");
+    EXPECT_EQ(ReadSome(reader.get(), 10, &ms), "q");
+    t.join();
+    EXPECT_GE(ms, 80);
+    EXPECT_LT(ms, 100 + kLate) << "returns with the first byte, not after the constant";
+
+    ASSERT_TRUE(WriteAll(writer.get(), "ready"));
+    EXPECT_EQ(ReadSome(reader.get(), 10, &ms), "ready");
+    EXPECT_LT(ms, 100);
+}
+
+TEST_F(TimeoutTest, IntervalTimeoutEndsAReadAfterAGap) {
+    ASSERT_TRUE(SetTimeouts(reader.get(), 80, 0, 0));
+    std::thread t = WriteLater(150, "abc");
+    double ms = 0;
+    // the interval runs only once a byte has come: the first 150 ms do not count
+    EXPECT_EQ(ReadSome(reader.get(), 10, &ms), "abc");
+    t.join();
+    EXPECT_GE(ms, 150 + 70);
+    EXPECT_LT(ms, 150 + 80 + kLate);
+
+    ASSERT_TRUE(WriteAll(writer.get(), "zz"));  // already there: the gap counts from the read's start
+    EXPECT_EQ(ReadSome(reader.get(), 10, &ms), "zz");
+    EXPECT_GE(ms, 70);
+    EXPECT_LT(ms, 80 + kLate);
+}
+
+TEST_F(TimeoutTest, TotalTimeoutBoundsAnIntervalRead) {
+    ASSERT_TRUE(SetTimeouts(reader.get(), 500, 0, 200));
+    double ms = 0;
+    EXPECT_EQ(ReadSome(reader.get(), 10, &ms), "");
+    EXPECT_GE(ms, 190);
+    EXPECT_LT(ms, 200 + kLate);
+}
+
+TEST_F(TimeoutTest, PacedWriteTakesTenBitTimesPerByte) {
+    ASSERT_TRUE(control.Pace(kPortA, true));
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    ASSERT_TRUE(GetCommState(writer.get(), &dcb));
+    dcb.BaudRate = 9600;  // 960 bytes a second
+    ASSERT_TRUE(SetCommState(writer.get(), &dcb));
+    Stopwatch watch;
+    ASSERT_TRUE(WriteAll(writer.get(), std::string(192, 'p')));
+    double ms = watch.Ms();
+    EXPECT_GE(ms, 190);
+    EXPECT_LT(ms, 200 + kLate);
+    ASSERT_TRUE(SetTimeouts(reader.get(), MAXDWORD, 0, 0));
+    EXPECT_EQ(ReadSome(reader.get(), 500).size(), 192u);
+}
+
+TEST_F(TimeoutTest, PacedWritePastItsTimeoutReturnsAShortCount) {
+    ASSERT_TRUE(control.Pace(kPortA, true));
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    ASSERT_TRUE(GetCommState(writer.get(), &dcb));
+    dcb.BaudRate = 1200;  // 120 bytes a second
+    ASSERT_TRUE(SetCommState(writer.get(), &dcb));
+    ASSERT_TRUE(SetTimeouts(writer.get(), 0, 0, 0, 1, 200));  // 200 + 1 * 100 ms
+    std::string data(100, 'w');
+    DWORD n = 0;
+    Stopwatch watch;
+    BOOL ok = WriteFile(writer.get(), data.data(), 100, &n, nullptr);
+    double ms = watch.Ms();
+    EXPECT_TRUE(ok) << "a write time-out is reported by the count, not as a failure";
+    EXPECT_GE(n, 25u);  // about 36 bytes fit in 300 ms
+    EXPECT_LE(n, 50u);
+    EXPECT_GE(ms, 290);
+    EXPECT_LT(ms, 300 + kLate);
+    ASSERT_TRUE(SetTimeouts(reader.get(), MAXDWORD, 0, 0));
+    EXPECT_EQ(ReadSome(reader.get(), 500).size(), n) << "the peer got exactly what was reported sent";
+}
+
+TEST_F(TimeoutTest, UnpacedWriteIsImmediateWhateverItsTimeout) {
+    ASSERT_TRUE(SetTimeouts(writer.get(), 0, 0, 0, 4, 200));
+    Stopwatch watch;
+    ASSERT_TRUE(WriteAll(writer.get(), std::string(4000, 'u')));
+    EXPECT_LT(watch.Ms(), 150);
+}
+
+}  // namespace
