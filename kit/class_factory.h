@@ -44,4 +44,15 @@ public:
     }
 };
 
+// DllGetClassObject's answer for class T: a new factory asked for `iid`.
+template <class T>
+HRESULT CreateClassFactory(REFIID iid, void** out)
+{
+    auto* factory = new (std::nothrow) ClassFactory<T>();
+    if (!factory) return E_OUTOFMEMORY;
+    const HRESULT hr = factory->QueryInterface(iid, out);
+    factory->Release();
+    return hr;
+}
+
 }  // namespace tarnkit

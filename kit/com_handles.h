@@ -7,6 +7,7 @@
 #include <oleauto.h>
 #include <ocidl.h>
 #include <cguid.h>
+#include <olectl.h>
 #include <wrl/client.h>
 
 #include <new>

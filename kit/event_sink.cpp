@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include <dispex.h>
+
 namespace tarnkit {
 
 EventSink::EventSink(SourceEvents events, ComPtr<IDispatch> handler)
@@ -62,17 +64,26 @@ STDMETHODIMP EventSink::Invoke(DISPID id, REFIID, LCID locale, WORD, DISPPARAMS*
         handlerLock_.unlock();
         if (!handler) return S_OK;
 
-        // A handler without a method of this name does not want this event.
+        // Arguments go on as they came (DISPPARAMS order, last first); named
+        // arguments would name the source's parameters, not the handler's.
+        DISPPARAMS positional{params ? params->rgvarg : nullptr, nullptr, params ? params->cArgs : 0u, 0};
         std::wstring methodName = name->second;
+
+        // Script objects are found by name through IDispatchEx (Wine's VBScript
+        // class instances do not implement GetIDsOfNames); other objects through
+        // IDispatch.  A handler without a method of this name does not want the event.
+        ComPtr<IDispatchEx> handlerEx;
+        if (SUCCEEDED(handler.As(&handlerEx))) {
+            UniqueBstr bstrName(SysAllocStringLen(methodName.data(), static_cast<UINT>(methodName.size())));
+            if (!bstrName.get()) return E_OUTOFMEMORY;
+            DISPID method = DISPID_UNKNOWN;
+            if (FAILED(handlerEx->GetDispID(bstrName.get(), fdexNameCaseSensitive, &method))) return S_OK;
+            return handlerEx->InvokeEx(method, locale, DISPATCH_METHOD, &positional, result, exception, nullptr);
+        }
         LPOLESTR names[] = {methodName.data()};
         DISPID method = DISPID_UNKNOWN;
         if (FAILED(handler->GetIDsOfNames(IID_NULL, names, 1, locale, &method))) return S_OK;
-
-        // The arguments go on as they came (DISPPARAMS order, last first); named
-        // arguments would name the source's parameters, not the handler's.
-        DISPPARAMS positional{params ? params->rgvarg : nullptr, nullptr, params ? params->cArgs : 0u, 0};
-        return handler->Invoke(method, IID_NULL, locale, DISPATCH_METHOD, &positional, result, exception,
-                               argError);
+        return handler->Invoke(method, IID_NULL, locale, DISPATCH_METHOD, &positional, result, exception, argError);
     });
 }
 

@@ -85,21 +85,50 @@ void UnregisterClass(const KitClass& cls)
 
 }  // namespace
 
-HRESULT RegisterServer(const KitClass* classes, std::size_t count, REFGUID libid)
+// The LIBID comes from the module's own type library, so the class keys, the
+// registration and the removal always name the library that the module carries.
+class ModuleTypeLib {
+public:
+    HRESULT load(REGKIND kind)
+    {
+        RETURN_IF_FAILED(LoadTypeLibEx(ModulePath().c_str(), kind, &typeLib_));
+        return typeLib_->GetLibAttr(&attr_);
+    }
+    ~ModuleTypeLib() { if (attr_) typeLib_->ReleaseTLibAttr(attr_); }
+    const TLIBATTR& attr() const { return *attr_; }
+
+private:
+    ComPtr<ITypeLib> typeLib_;
+    TLIBATTR* attr_ = nullptr;
+};
+
+HRESULT GetClassObject(const KitClass* classes, std::size_t count, REFCLSID clsid, REFIID iid, void** out)
+{
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    for (std::size_t i = 0; i < count; ++i)
+        if (IsEqualCLSID(clsid, *classes[i].clsid)) return classes[i].createFactory(iid, out);
+    return CLASS_E_CLASSNOTAVAILABLE;
+}
+
+HRESULT RegisterServer(const KitClass* classes, std::size_t count)
 {
     const std::wstring modulePath = ModulePath();
     if (modulePath.empty()) return HRESULT_FROM_WIN32(GetLastError());
-    const std::wstring libidText = GuidText(libid);
-    for (std::size_t i = 0; i < count; ++i)
-        RETURN_IF_FAILED(RegisterClass(classes[i], libidText, modulePath));
-    ComPtr<ITypeLib> typeLib;
-    return LoadTypeLibEx(modulePath.c_str(), REGKIND_REGISTER, &typeLib);
+    ModuleTypeLib typeLib;
+    RETURN_IF_FAILED(typeLib.load(REGKIND_REGISTER));
+    const std::wstring libid = GuidText(typeLib.attr().guid);
+    for (std::size_t i = 0; i < count; ++i) RETURN_IF_FAILED(RegisterClass(classes[i], libid, modulePath));
+    return S_OK;
 }
 
-HRESULT UnregisterServer(const KitClass* classes, std::size_t count, REFGUID libid)
+HRESULT UnregisterServer(const KitClass* classes, std::size_t count)
 {
     for (std::size_t i = 0; i < count; ++i) UnregisterClass(classes[i]);
-    const HRESULT hr = UnRegisterTypeLib(libid, 1, 0, LOCALE_NEUTRAL, SYS_WIN32);
+    ModuleTypeLib typeLib;
+    RETURN_IF_FAILED(typeLib.load(REGKIND_NONE));
+    const TLIBATTR& attr = typeLib.attr();
+    const HRESULT hr = UnRegisterTypeLib(attr.guid, attr.wMajorVerNum, attr.wMinorVerNum, attr.lcid, attr.syskind);
     return hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_LIBNOTREGISTERED ? S_OK : hr;
 }
 

@@ -1,5 +1,6 @@
-// Self-registration: ProgIDs and class keys below HKEY_CLASSES_ROOT, and the
-// type library carried by the module (resource TYPELIB 1).
+// A module's table of classes: class objects, and self-registration (ProgIDs
+// and class keys below HKEY_CLASSES_ROOT, and the type library carried by the
+// module as resource TYPELIB 1).
 #pragma once
 
 #include <cstddef>
@@ -10,24 +11,33 @@ namespace tarnkit {
 
 struct KitClass {
     const CLSID* clsid;
+    HRESULT (*createFactory)(REFIID iid, void** out);  // CreateClassFactory<T>
     const wchar_t* progId;          // version-independent; ".1" is appended for the versioned one
     const wchar_t* description;
     const wchar_t* threadingModel;  // "Apartment", "Both" or "Free"
 };
 
-HRESULT RegisterServer(const KitClass* classes, std::size_t count, REFGUID libid);
-HRESULT UnregisterServer(const KitClass* classes, std::size_t count, REFGUID libid);
+// DllGetClassObject over a module's class table.
+HRESULT GetClassObject(const KitClass* classes, std::size_t count, REFCLSID clsid, REFIID iid, void** out);
+HRESULT RegisterServer(const KitClass* classes, std::size_t count);
+HRESULT UnregisterServer(const KitClass* classes, std::size_t count);
 
 template <std::size_t N>
-HRESULT RegisterServer(const KitClass (&classes)[N], REFGUID libid)
+HRESULT GetClassObject(const KitClass (&classes)[N], REFCLSID clsid, REFIID iid, void** out)
 {
-    return RegisterServer(classes, N, libid);
+    return GetClassObject(classes, N, clsid, iid, out);
 }
 
 template <std::size_t N>
-HRESULT UnregisterServer(const KitClass (&classes)[N], REFGUID libid)
+HRESULT RegisterServer(const KitClass (&classes)[N])
 {
-    return UnregisterServer(classes, N, libid);
+    return RegisterServer(classes, N);
+}
+
+template <std::size_t N>
+HRESULT UnregisterServer(const KitClass (&classes)[N])
+{
+    return UnregisterServer(classes, N);
 }
 
 }  // namespace tarnkit
