@@ -10,6 +10,19 @@ export TARN_BUILD="${TARN_BUILD:-$TARN_ROOT/build}"
 # service name : driver file in $TARN_BUILD/bin
 DRIVERS=("TarnNullModem:tarn_nullmodem.sys" "TarnUsbStandin:tarn_usb.sys")
 
+# Optional settings of the null-modem ports, read by the driver when it starts:
+#   TARN_NULLMODEM_PAIRS (default 2) and TARN_NULLMODEM_FIRST_PORT (default 21).
+configure() {
+    local name="$1" key value
+    [ "$name" = TarnNullModem ] || return 0
+    key='HKLM\System\CurrentControlSet\Services\TarnNullModem\Parameters'
+    for value in "PairCount:${TARN_NULLMODEM_PAIRS:-}" "FirstPort:${TARN_NULLMODEM_FIRST_PORT:-}"; do
+        [ -n "${value#*:}" ] || continue
+        wine reg add "$key" /v "${value%%:*}" /t REG_DWORD /d "${value#*:}" /f >/dev/null \
+            || { echo "standins: cannot set ${value%%:*} for $name" >&2; return 1; }
+    done
+}
+
 start() {
     local entry name sys
     for entry in "${DRIVERS[@]}"; do
@@ -19,6 +32,7 @@ start() {
         wine sc delete "$name" >/dev/null 2>&1
         wine sc create "$name" type= kernel start= demand binPath= "$(winepath -w "$sys")" >/dev/null \
             || { echo "standins: cannot create $name" >&2; return 1; }
+        configure "$name" || return 1
         wine sc start "$name" >/dev/null || { echo "standins: cannot start $name" >&2; return 1; }
     done
 }

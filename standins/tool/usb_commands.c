@@ -231,7 +231,7 @@ static int command_log(int argc, wchar_t **argv)
     return 0;
 }
 
-/* Returns a process exit code. */
+/* Returns the process exit code: 0 done, 1 failed, 2 usage error. */
 int usb_main(int argc, wchar_t **argv)
 {
     TarnUsbDeviceId id;
@@ -239,10 +239,8 @@ int usb_main(int argc, wchar_t **argv)
     const wchar_t *command;
     int has_device;
 
-    if (argc > 0 && !_wcsicmp(argv[0], L"usb")) { /* called with its own name first */
-        --argc;
-        ++argv;
-    }
+    --argc; /* argv[0] is the group's name, "usb" */
+    ++argv;
     if (argc < 1 || !_wcsicmp(argv[0], L"help") || !wcscmp(argv[0], L"--help")) {
         fputs(usb_usage, argc < 1 ? stderr : stdout);
         return argc < 1 ? 2 : 0;

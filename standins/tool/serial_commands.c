@@ -1,0 +1,267 @@
+/* standin serial ...: the null-modem serial ports' control device from a shell. */
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <wchar.h>
+#include <wctype.h>
+
+#include "commands.h"
+#include "serial/nullmodem_control.h"
+
+typedef struct KindName {
+    const char *name;
+    unsigned long kind;
+} KindName;
+
+static const KindName kKinds[] = {
+#define NM_KIND_NAME(id, text) { text, NULLMODEM_REQ_##id },
+    NULLMODEM_REQUEST_KINDS(NM_KIND_NAME)
+#undef NM_KIND_NAME
+    { "escape", NULLMODEM_REQ_ANY_ESCAPE },
+};
+
+static const char *const kLineNames[NULLMODEM_LINE_COUNT] = { "cts", "dsr", "ri", "dcd" };
+
+static int Usage(void)
+{
+    fputs("usage: standin serial COMMAND [ARGS]   (PORT is COM21, com21 or 21)\n"
+          "  list                          the ports, their peers and lines\n"
+          "  show PORT                     state and request counters of a port\n"
+          "  ring PORT [MS]                hold RI on for MS milliseconds (default 500)\n"
+          "  line PORT cts|dsr|ri|dcd on|off|wired\n"
+          "                                force an input line, or give it back to the cable\n"
+          "  fail PORT KIND COUNT [STATUS] fail the next COUNT requests of KIND with STATUS\n"
+          "                                (an NTSTATUS, default 0xC0000001); COUNT 0 clears\n"
+          "  unplug PORT | plug PORT       pull the port out (requests fail, opens fail) or back in\n"
+          "  pace PORT on|off              send at the baud rate (10 bits a byte) or at once\n"
+          "  reset PORT|all                clear faults, forced lines, pacing and counters; plug in\n"
+          "KIND: escape (any of the six line escapes)",
+          stderr);
+    for (size_t i = 0; i < sizeof kKinds / sizeof kKinds[0] - 1; i++)
+        fprintf(stderr, ", %s", kKinds[i].name);
+    fputs("\n", stderr);
+    return 2;
+}
+
+static int Fail(const char *what)
+{
+    fprintf(stderr, "standin serial: %s (error %lu)\n", what, (unsigned long)GetLastError());
+    return 1;
+}
+
+/* ASCII comparison, ignoring case. */
+static int Is(const wchar_t *arg, const char *word)
+{
+    for (; *arg && *word; arg++, word++)
+        if (towlower(*arg) != (wchar_t)(unsigned char)*word)
+            return 0;
+    return !*arg && !*word;
+}
+
+static int ParseNumber(const wchar_t *text, unsigned long *value)
+{
+    wchar_t *end = NULL;
+    if (!*text)
+        return 0;
+    *value = wcstoul(text, &end, 0);
+    return *end == 0;
+}
+
+static int ParsePort(const wchar_t *text, unsigned long *port)
+{
+    if (towlower(text[0]) == L'c' && towlower(text[1]) == L'o' && towlower(text[2]) == L'm')
+        text += 3;
+    return ParseNumber(text, port) && *port > 0;
+}
+
+static int ParseOnOff(const wchar_t *text, unsigned long *on)
+{
+    if (Is(text, "on") || Is(text, "1"))
+        *on = 1;
+    else if (Is(text, "off") || Is(text, "0"))
+        *on = 0;
+    else
+        return 0;
+    return 1;
+}
+
+typedef struct Control {
+    HANDLE handle;
+} Control;
+
+static int OpenControl(Control *control)
+{
+    control->handle = CreateFileW(NULLMODEM_CONTROL_PATH, GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+    return control->handle != INVALID_HANDLE_VALUE;
+}
+
+static void CloseControl(Control *control)
+{
+    if (control->handle != INVALID_HANDLE_VALUE)
+        CloseHandle(control->handle);
+    control->handle = INVALID_HANDLE_VALUE;
+}
+
+static int Request(Control *control, DWORD code, const void *in, DWORD inSize, void *out, DWORD outSize)
+{
+    DWORD n = 0;
+    return DeviceIoControl(control->handle, code, (void *)in, inSize, out, outSize, &n, NULL) != FALSE;
+}
+
+static int GetState(Control *control, unsigned long port, NULLMODEM_PORT_STATE *state)
+{
+    NULLMODEM_PORT_REF ref = { port };
+    return Request(control, IOCTL_NULLMODEM_GET_PORT, &ref, sizeof ref, state, sizeof *state);
+}
+
+static void PrintLines(const NULLMODEM_PORT_STATE *s)
+{
+    static const unsigned long bits[NULLMODEM_LINE_COUNT] = { 0x10, 0x20, 0x40, 0x80 };
+    printf("out: DTR=%lu RTS=%lu break=%lu  in:", s->dtr, s->rts, s->breakOn);
+    for (int line = 0; line < NULLMODEM_LINE_COUNT; line++)
+        printf(" %s=%d%s", kLineNames[line], (s->modemStatus & bits[line]) != 0,
+               s->lineSource[line] == NULLMODEM_LINE_WIRED ? "" : "(forced)");
+}
+
+static int List(Control *control)
+{
+    NULLMODEM_INFO info;
+    if (!Request(control, IOCTL_NULLMODEM_GET_INFO, NULL, 0, &info, sizeof info))
+        return Fail("cannot read the port list");
+    for (unsigned long i = 0; i < info.portCount; i++) {
+        NULLMODEM_PORT_STATE s;
+        if (!GetState(control, info.ports[i], &s))
+            return Fail("cannot read a port");
+        printf("COM%lu <-> COM%lu  %-6s %-9s ", s.port, s.peer, s.isOpen ? "open" : "closed",
+               s.plugged ? "plugged" : "unplugged");
+        PrintLines(&s);
+        printf("%s\n", s.pacing ? "  paced" : "");
+    }
+    return 0;
+}
+
+static int Show(Control *control, unsigned long port)
+{
+    NULLMODEM_PORT_STATE s;
+    if (!GetState(control, port, &s))
+        return Fail("no such port");
+    printf("COM%lu, wired to COM%lu: %s, %s, %s, %lu baud\n", s.port, s.peer, s.isOpen ? "open" : "closed",
+           s.plugged ? "plugged" : "unplugged", s.pacing ? "paced" : "not paced", s.baudRate);
+    PrintLines(&s);
+    printf("\nwait mask 0x%lx, waits pending %lu, reads pending %lu, writes pending %lu\n", s.waitMask,
+           s.waitsPending, s.readsPending, s.writesPending);
+    printf("input queue %lu bytes; received %lu, sent %lu bytes\nrequests:", s.bytesInInputQueue, s.bytesReceived,
+           s.bytesSent);
+    for (size_t i = 0; i < sizeof kKinds / sizeof kKinds[0]; i++)
+        if (kKinds[i].kind < NULLMODEM_REQ_COUNT && s.requests[kKinds[i].kind])
+            printf(" %s=%lu", kKinds[i].name, s.requests[kKinds[i].kind]);
+    printf("\n");
+    return 0;
+}
+
+static int SetLine(Control *control, unsigned long port, unsigned long line, unsigned long source)
+{
+    NULLMODEM_LINE_REQUEST r = { port, line, source };
+    return Request(control, IOCTL_NULLMODEM_SET_LINE, &r, sizeof r, NULL, 0);
+}
+
+static int Switch(Control *control, DWORD code, unsigned long port, unsigned long on)
+{
+    NULLMODEM_SWITCH_REQUEST r = { port, on };
+    return Request(control, code, &r, sizeof r, NULL, 0);
+}
+
+static int Reset(Control *control, const wchar_t *which)
+{
+    unsigned long port;
+    if (Is(which, "all")) {
+        NULLMODEM_INFO info;
+        if (!Request(control, IOCTL_NULLMODEM_GET_INFO, NULL, 0, &info, sizeof info))
+            return Fail("cannot read the port list");
+        for (unsigned long i = 0; i < info.portCount; i++) {
+            NULLMODEM_PORT_REF ref = { info.ports[i] };
+            if (!Request(control, IOCTL_NULLMODEM_RESET_PORT, &ref, sizeof ref, NULL, 0))
+                return Fail("cannot reset a port");
+        }
+        return 0;
+    }
+    if (!ParsePort(which, &port))
+        return Usage();
+    NULLMODEM_PORT_REF ref = { port };
+    return Request(control, IOCTL_NULLMODEM_RESET_PORT, &ref, sizeof ref, NULL, 0) ? 0 : Fail("cannot reset the port");
+}
+
+static int Run(Control *control, int argc, wchar_t **argv)
+{
+    const wchar_t *command = argv[1];
+    unsigned long port = 0, value = 0;
+
+    if (Is(command, "list") && argc == 2)
+        return List(control);
+    if (Is(command, "reset") && argc == 3)
+        return Reset(control, argv[2]);
+    if (argc < 3 || !ParsePort(argv[2], &port))
+        return Usage();
+
+    if (Is(command, "show") && argc == 3)
+        return Show(control, port);
+    if (Is(command, "ring") && (argc == 3 || argc == 4)) {
+        unsigned long ms = 500;
+        if (argc == 4 && !ParseNumber(argv[3], &ms))
+            return Usage();
+        if (!SetLine(control, port, NULLMODEM_LINE_RI, NULLMODEM_LINE_FORCED_ON))
+            return Fail("cannot ring the port");
+        Sleep(ms);
+        return SetLine(control, port, NULLMODEM_LINE_RI, NULLMODEM_LINE_WIRED) ? 0 : Fail("cannot end the ring");
+    }
+    if (Is(command, "line") && argc == 5) {
+        unsigned long line = NULLMODEM_LINE_COUNT, source;
+        for (unsigned long i = 0; i < NULLMODEM_LINE_COUNT; i++)
+            if (Is(argv[3], kLineNames[i]))
+                line = i;
+        if (Is(argv[4], "wired"))
+            source = NULLMODEM_LINE_WIRED;
+        else if (ParseOnOff(argv[4], &value))
+            source = value ? NULLMODEM_LINE_FORCED_ON : NULLMODEM_LINE_FORCED_OFF;
+        else
+            return Usage();
+        if (line == NULLMODEM_LINE_COUNT)
+            return Usage();
+        return SetLine(control, port, line, source) ? 0 : Fail("cannot set the line");
+    }
+    if (Is(command, "fail") && (argc == 5 || argc == 6)) {
+        NULLMODEM_FAULT_REQUEST r = { port, NULLMODEM_REQ_COUNT, 0, (long)0xC0000001L };
+        unsigned long status;
+        for (size_t i = 0; i < sizeof kKinds / sizeof kKinds[0]; i++)
+            if (Is(argv[3], kKinds[i].name))
+                r.kind = kKinds[i].kind;
+        if (r.kind == NULLMODEM_REQ_COUNT || !ParseNumber(argv[4], &r.count))
+            return Usage();
+        if (argc == 6) {
+            if (!ParseNumber(argv[5], &status))
+                return Usage();
+            r.status = (long)status;
+        }
+        return Request(control, IOCTL_NULLMODEM_FAIL_NEXT, &r, sizeof r, NULL, 0) ? 0 : Fail("cannot set the failure");
+    }
+    if ((Is(command, "unplug") || Is(command, "plug")) && argc == 3)
+        return Switch(control, IOCTL_NULLMODEM_SET_PLUGGED, port, Is(command, "plug")) ? 0 : Fail("cannot switch the port");
+    if (Is(command, "pace") && argc == 4 && ParseOnOff(argv[3], &value))
+        return Switch(control, IOCTL_NULLMODEM_SET_PACING, port, value) ? 0 : Fail("cannot switch pacing");
+    return Usage();
+}
+
+int serial_main(int argc, wchar_t **argv)
+{
+    Control control;
+    int result;
+    if (argc < 2 || Is(argv[1], "help"))
+        return Usage();
+    if (!OpenControl(&control))
+        return Fail("the null-modem stand-in is not running (service TarnNullModem; standins/service.sh start)");
+    result = Run(&control, argc, argv);
+    CloseControl(&control);
+    return result;
+}
