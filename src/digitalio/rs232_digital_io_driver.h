@@ -1,7 +1,15 @@
 #pragma once
 // Rs232DigitalIoDriver: the modem-control lines of a serial port as digital
-// inputs and outputs, with events for input changes.
+// outputs (DTR, RTS, break) and inputs (DSR, CTS, RI, DCD), with events for
+// input changes (fired by the input monitor) and OnText when a port opens.
+#include <atomic>
+
 #include "TarnDriver.h"
+#include "digitalio/connection_point.h"
+#include "digitalio/control_port.h"
+#include "digitalio/input_monitor.h"
+#include "digitalio/sink_list.h"
+#include "automation/unique_bstr.h"
 #include "module/automation_object.h"
 #include "platform/critical_section.h"
 
@@ -14,6 +22,9 @@ class Rs232DigitalIoDriver
 public:
     using Interfaces = AutomationInterfaces<IRs232DigitalIoDriver, Entry<IConnectionPointContainer>>;
     static constexpr bool kAtomicRefCount = true;
+
+    Rs232DigitalIoDriver() noexcept;
+    ~Rs232DigitalIoDriver();
 
     STDMETHODIMP Open(BSTR bstrPortName, VARIANT_BOOL* pbSuccess) override;
     STDMETHODIMP Close() override;
@@ -35,7 +46,20 @@ public:
     STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) override;
 
 private:
+    HRESULT NotOpen() const noexcept;
+    HRESULT SetOutput(long value, DWORD setCode, DWORD clearCode, long* stored) noexcept;
+    HRESULT ReadInput(DWORD statusBit, long* out) noexcept;
+
+    // Every method holds it for its whole run; it also guards the sink list.
     CriticalSection lock_;
+    ControlPort port_;
+    UniqueBstr portName_;  // of the last successful Open; null before the first
+    long dtr_ = 0;         // as last passed to SetDTR, not reduced to 0/1
+    long rts_ = 0;
+    std::atomic<long> debounceMs_{0};  // read by the monitor without the lock
+    SinkList sinks_{lock_};
+    ConnectionPoint connectionPoint_;
+    InputMonitor monitor_;  // last: started once everything else exists
 };
 
 }  // namespace tarn
