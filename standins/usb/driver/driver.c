@@ -52,6 +52,22 @@ static NTSTATUS set_link(const WCHAR *device_name, const WCHAR *link_name, BOOLE
     return present ? IoCreateSymbolicLink(&link, &target) : IoDeleteSymbolicLink(&link);
 }
 
+/* A buffered-I/O device object under \Device\TarnUsb<name>, its extension zeroed. */
+static NTSTATUS create_device_object(PDRIVER_OBJECT driver, const WCHAR *name, ULONG extension_size,
+                                     PDEVICE_OBJECT *object)
+{
+    WCHAR buffer[48];
+    UNICODE_STRING device_name;
+    NTSTATUS status;
+    init_name(&device_name, buffer, 48, L"\\Device\\TarnUsb", name);
+    status = IoCreateDevice(driver, extension_size, &device_name, FILE_DEVICE_UNKNOWN, 0, FALSE, object);
+    if (!NT_SUCCESS(status))
+        return status;
+    (*object)->Flags |= DO_BUFFERED_IO;
+    RtlZeroMemory((*object)->DeviceExtension, extension_size);
+    return STATUS_SUCCESS;
+}
+
 /* ---- Parameters ---- */
 
 static ULONG read_parameter(HANDLE key, const WCHAR *value_name, ULONG fallback, ULONG most)
@@ -97,22 +113,18 @@ UsbDevice *find_device(Standin *standin, const TarnUsbDeviceId *id)
 
 static NTSTATUS create_usb_device(Standin *standin, USHORT kind, SHORT number)
 {
-    WCHAR name_buffer[12], device_buffer[48];
-    UNICODE_STRING name, device_name;
+    WCHAR name_buffer[12];
+    UNICODE_STRING name;
     PDEVICE_OBJECT object;
     UsbDevice *device;
     NTSTATUS status;
 
     init_name(&name, name_buffer, 12, kind_prefixes[kind], L"");
     append_number(&name, number);
-    init_name(&device_name, device_buffer, 48, L"\\Device\\TarnUsb", name_buffer);
-    status = IoCreateDevice(standin->driver, sizeof(UsbDevice), &device_name, FILE_DEVICE_UNKNOWN, 0, FALSE,
-                            &object);
+    status = create_device_object(standin->driver, name_buffer, sizeof(UsbDevice), &object);
     if (!NT_SUCCESS(status))
         return status;
-    object->Flags |= DO_BUFFERED_IO;
     device = object->DeviceExtension;
-    RtlZeroMemory(device, sizeof *device);
     device->standin = standin;
     device->object = object;
     device->id.kind = kind;
@@ -157,14 +169,19 @@ void set_plugged(UsbDevice *device, BOOLEAN plugged)
 
 void complete_request(UsbDevice *device, PIRP irp, NTSTATUS status, ULONG_PTR information)
 {
+    OpenFile *file = irp_file(irp);
+    BOOLEAN last;
     KIRQL irql;
     KeAcquireSpinLock(&device->standin->lock, &irql);
     log_complete_locked(&device->standin->log, irp_log_sequence(irp), status, (ULONG)information);
     --device->in_flight;
+    last = --file->references == 0;
     KeReleaseSpinLock(&device->standin->lock, irql);
     irp->IoStatus.Status = status;
     irp->IoStatus.Information = information;
     IoCompleteRequest(irp, IO_NO_INCREMENT);
+    if (last)
+        ExFreePoolWithTag(file, TAG_STANDIN);
 }
 
 /* ---- Dispatch ---- */
@@ -194,6 +211,7 @@ static NTSTATUS open_file(UsbDevice *device, PIRP irp)
         file->device = device;
         file->generation = device->generation;
         file->handle_id = ++device->standin->next_handle_id;
+        file->references = 1;
         file->closed = FALSE;
         ++device->open_handles;
         file_object->FsContext = file;
@@ -211,12 +229,17 @@ static NTSTATUS close_file(UsbDevice *device, PIRP irp, BOOLEAN final)
 {
     PFILE_OBJECT file_object = IoGetCurrentIrpStackLocation(irp)->FileObject;
     OpenFile *file = file_object->FsContext;
+    BOOLEAN last = FALSE;
     LIST_ENTRY taken;
     KIRQL irql;
     if (!file)
         return finish(irp, STATUS_SUCCESS, 0);
     InitializeListHead(&taken);
     KeAcquireSpinLock(&device->standin->lock, &irql);
+    if (final) {
+        file_object->FsContext = NULL;
+        last = --file->references == 0;
+    }
     if (!file->closed) {
         file->closed = TRUE;
         release_locks_of_locked(device, file);
@@ -227,10 +250,8 @@ static NTSTATUS close_file(UsbDevice *device, PIRP irp, BOOLEAN final)
     }
     KeReleaseSpinLock(&device->standin->lock, irql);
     complete_taken(device, &taken, STATUS_CANCELLED);
-    if (final) {
-        file_object->FsContext = NULL;
+    if (last)
         ExFreePoolWithTag(file, TAG_STANDIN);
-    }
     return finish(irp, STATUS_SUCCESS, 0);
 }
 
@@ -255,6 +276,8 @@ static NTSTATUS device_request(UsbDevice *device, PIRP irp)
     }
     InitializeListHead(&cancelled);
     KeAcquireSpinLock(&standin->lock, &irql);
+    set_irp_file(irp, file);
+    ++file->references;
     set_irp_log_sequence(irp, log_append_locked(&standin->log, device, file->handle_id, code,
                                                 irp->AssociatedIrp.SystemBuffer, input_length, output_length));
     ++device->requests;
@@ -323,8 +346,6 @@ static VOID NTAPI driver_unload(PDRIVER_OBJECT driver)
 
 NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path)
 {
-    WCHAR control_buffer[48];
-    UNICODE_STRING control_name;
     PDEVICE_OBJECT control;
     Standin *standin;
     HANDLE parameters;
@@ -335,13 +356,10 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path)
         driver->MajorFunction[i] = dispatch;
     driver->DriverUnload = driver_unload;
 
-    init_name(&control_name, control_buffer, 48, L"\\Device\\TarnUsbControl", L"");
-    status = IoCreateDevice(driver, sizeof(Standin), &control_name, FILE_DEVICE_UNKNOWN, 0, FALSE, &control);
+    status = create_device_object(driver, L"Control", sizeof(Standin), &control);
     if (!NT_SUCCESS(status))
         return status;
-    control->Flags |= DO_BUFFERED_IO;
     standin = control->DeviceExtension;
-    RtlZeroMemory(standin, sizeof *standin);
     standin->is_control = TRUE;
     standin->driver = driver;
     standin->control = control;

@@ -149,7 +149,7 @@ static void complete_served(UsbDevice *device, LIST_ENTRY *served)
 NTSTATUS carry_out_request(UsbDevice *device, PIRP irp)
 {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-    OpenFile *file = stack->FileObject->FsContext;
+    OpenFile *file = irp_file(irp);
     ULONG code = request_code(stack);
     UCHAR *buffer = irp->AssociatedIrp.SystemBuffer;
     ULONG in_length = stack->Parameters.DeviceIoControl.InputBufferLength;
@@ -162,7 +162,9 @@ NTSTATUS carry_out_request(UsbDevice *device, PIRP irp)
 
     InitializeListHead(&taken);
     KeAcquireSpinLock(&device->standin->lock, &irql);
-    if (!device->plugged || file->generation != device->generation) {
+    if (file->closed) {
+        status = STATUS_CANCELLED; /* delayed past the end of its handle */
+    } else if (!device->plugged || file->generation != device->generation) {
         status = STATUS_DEVICE_NOT_CONNECTED;
     } else if (take_armed_failure_locked(device, code, &status)) {
         /* injected failure: nothing happens */

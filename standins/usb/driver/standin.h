@@ -65,11 +65,13 @@ typedef struct UsbDevice {
     BOOLEAN short_read_armed;
 } UsbDevice;
 
-/* FsContext of a handle on a USB device. */
+/* FsContext of a handle on a USB device.  Its requests keep it alive: one of
+   them may still be on its way through the delay worker when the handle closes. */
 typedef struct OpenFile {
     UsbDevice *device;
     ULONG generation;
     ULONG handle_id;
+    ULONG references; /* the open handle and each of its requests in flight */
     BOOLEAN closed;
 } OpenFile;
 
@@ -101,7 +103,7 @@ typedef struct Standin {
 #endif
 
 /* What the driver keeps in a request it owns (Tail.Overlay.DriverContext):
-   its log sequence number and, while delayed, its due time. */
+   its log sequence number, while delayed its due time, and its handle's OpenFile. */
 static inline ULONG irp_log_sequence(PIRP irp)
 {
     return (ULONG)(ULONG_PTR)irp->Tail.Overlay.DriverContext[0];
@@ -119,6 +121,14 @@ static inline void set_irp_due(PIRP irp, ULONGLONG due)
 {
     irp->Tail.Overlay.DriverContext[1] = (PVOID)(ULONG_PTR)(ULONG)due;
     irp->Tail.Overlay.DriverContext[2] = (PVOID)(ULONG_PTR)(ULONG)(due >> 32);
+}
+static inline OpenFile *irp_file(PIRP irp)
+{
+    return irp->Tail.Overlay.DriverContext[3];
+}
+static inline void set_irp_file(PIRP irp, OpenFile *file)
+{
+    irp->Tail.Overlay.DriverContext[3] = file;
 }
 
 /* The code a request is logged and steered by. */

@@ -195,6 +195,24 @@ TEST_F(ControlDevice, DelayedRequestEndsWithItsHandle) {
     EXPECT_EQ(0u, control.Status(Lumo(0)).in_flight);
 }
 
+TEST_F(ControlDevice, DelayedRequestEndsWhenItsHandleCloses) {
+    Handle h = OpenDevice(Lumo(0));
+    HANDLE raw = h.get();
+    ASSERT_TRUE(control.Delay(Lumo(0), 20000).ok);
+    BlockingCall call(raw, [raw] { return VendorWrite(raw, 1, {1}); });
+    ASSERT_TRUE(control.WaitFor(Lumo(0), [](const TarnUsbDeviceStatus &s) { return s.in_flight == 1; }));
+    h.reset();
+    ASSERT_TRUE(call.Finished(5000));
+    EXPECT_FALSE(call.result().ok);
+    TarnUsbDeviceStatus s = control.Status(Lumo(0));
+    EXPECT_EQ(0u, s.in_flight);
+    EXPECT_EQ(0u, s.open_handles);
+    Handle again = OpenDevice(Lumo(0));
+    Bytes reg(1, 0xCC);
+    VendorRead(again.get(), 1, reg);
+    EXPECT_EQ(0, reg[0]) << "the write was never carried out";
+}
+
 TEST_F(ControlDevice, StatusCountsAndResets) {
     Handle a = OpenDevice(Q0215(0)), b = OpenDevice(Q0215(0));
     ASSERT_TRUE(VendorWrite(a.get(), 1, {}).ok);

@@ -1,5 +1,7 @@
 #include "usb_test_support.h"
 
+#include <algorithm>
+
 namespace usbtest {
 
 std::wstring DevicePath(TarnUsbDeviceId id) {
@@ -21,10 +23,13 @@ Result Ioctl(HANDLE h, uint32_t code, const void *in, DWORD in_length, void *out
 
 std::vector<uint8_t> VendorBlock(uint8_t request, int16_t param1, int16_t param2,
                                  const std::vector<uint8_t> &data) {
-    std::vector<uint8_t> block = {request, 0,
-                                  static_cast<uint8_t>(param1 & 0xFF), static_cast<uint8_t>((param1 >> 8) & 0xFF),
-                                  static_cast<uint8_t>(param2 & 0xFF), static_cast<uint8_t>((param2 >> 8) & 0xFF)};
-    block.insert(block.end(), data.begin(), data.end());
+    std::vector<uint8_t> block(TARN_USB_REQUEST_BLOCK_SIZE + data.size());
+    block[0] = request;  // the request code, zero-extended to 16 bits
+    block[2] = static_cast<uint8_t>(param1 & 0xFF);
+    block[3] = static_cast<uint8_t>((param1 >> 8) & 0xFF);
+    block[4] = static_cast<uint8_t>(param2 & 0xFF);
+    block[5] = static_cast<uint8_t>((param2 >> 8) & 0xFF);
+    std::copy(data.begin(), data.end(), block.begin() + TARN_USB_REQUEST_BLOCK_SIZE);
     return block;
 }
 
