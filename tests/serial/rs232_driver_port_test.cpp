@@ -7,7 +7,10 @@
 
 #include "serial/serial_test_support.h"
 
-#ifndef SERIAL_PAIR
+#ifdef SERIAL_STANDIN
+#include "serial/standin_support.h"
+#define SERIAL_PAIR StandinPair()
+#else
 #define SERIAL_PAIR PtyPair()
 #endif
 
@@ -22,6 +25,9 @@ class PortTest : public MtaTest, public ::testing::WithParamInterface<PortPair> 
 protected:
     void SetUp() override {
         MtaTest::SetUp();
+#ifdef SERIAL_STANDIN
+        ASSERT_NO_FATAL_FAILURE(ResetStandinPair(GetParam()));
+#endif
         ClearErrorInfo();
     }
     long Near() const { return GetParam().near_; }

@@ -149,7 +149,7 @@ inline std::vector<HANDLE> OpenCommHandles() {
         HANDLE handle = reinterpret_cast<HANDLE>(value);
         DCB dcb{};
         dcb.DCBlength = sizeof dcb;
-        if (::GetFileType(handle) == FILE_TYPE_CHAR && ::GetCommState(handle, &dcb)) found.push_back(handle);
+        if (::GetCommState(handle, &dcb)) found.push_back(handle);
     }
     return found;
 }
