@@ -6,6 +6,12 @@
 
 static LONGLONG MinTime(LONGLONG a, LONGLONG b) { return a < b ? a : b; }
 
+/* A time-out of `ms` from `now`; beyond a thousand years it never comes. */
+static LONGLONG After(LONGLONG now, ULONGLONG ms)
+{
+    return ms < 30000000000000ULL ? now + (LONGLONG)ms * NM_TICKS_PER_MS : NM_NO_DEADLINE;
+}
+
 void NmRaiseEvents(NM_PORT *port, ULONG events, NM_DONE_LIST *done)
 {
     PIRP wait;
@@ -107,7 +113,7 @@ static void ServiceWrites(NM_PORT *port, LONGLONG now, NM_DONE_LIST *done, LONGL
                             + port->timeouts.WriteTotalTimeoutConstant;
             port->writeStarted = TRUE;
             port->writeSent = 0;
-            port->writeDeadline = total ? now + (LONGLONG)total * NM_TICKS_PER_MS : NM_NO_DEADLINE;
+            port->writeDeadline = total ? After(now, total) : NM_NO_DEADLINE;
             if (port->txReady < now)
                 port->txReady = now;
         }
@@ -158,12 +164,12 @@ static void StartRead(NM_PORT *port, ULONG n, LONGLONG now)
     } else if (t->ReadIntervalTimeout == MAXULONG_VALUE && t->ReadTotalTimeoutMultiplier == MAXULONG_VALUE
                && t->ReadTotalTimeoutConstant && t->ReadTotalTimeoutConstant != MAXULONG_VALUE) {
         port->readMode = NM_READ_FIRST_BYTE;
-        port->readDeadline = now + (LONGLONG)t->ReadTotalTimeoutConstant * NM_TICKS_PER_MS;
+        port->readDeadline = After(now, t->ReadTotalTimeoutConstant);
     } else {
         ULONGLONG total = (ULONGLONG)t->ReadTotalTimeoutMultiplier * n + t->ReadTotalTimeoutConstant;
         port->readMode = NM_READ_WAIT_ALL;
         if (total)
-            port->readDeadline = now + (LONGLONG)total * NM_TICKS_PER_MS;
+            port->readDeadline = After(now, total);
         if (t->ReadIntervalTimeout != MAXULONG_VALUE)
             port->readInterval = t->ReadIntervalTimeout;
     }

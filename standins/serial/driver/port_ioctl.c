@@ -38,6 +38,14 @@ ULONG NmIoctlKind(ULONG code)
 /* The input buffer holds at least `need` bytes; for output, the same for OutputBufferLength. */
 #define NEED_IN(type) do { if (IN_LEN(stack) < sizeof(type)) return STATUS_BUFFER_TOO_SMALL; } while (0)
 #define NEED_OUT(type) do { if (OUT_LEN(stack) < sizeof(type)) return STATUS_BUFFER_TOO_SMALL; } while (0)
+/* Answers a query with one value of `type`. */
+#define REPLY(type, value)                                   \
+    do {                                                     \
+        NEED_OUT(type);                                      \
+        *(type *)buffer = (value);                           \
+        irp->IoStatus.Information = sizeof(type);            \
+        return STATUS_SUCCESS;                               \
+    } while (0)
 
 static NTSTATUS SetHandFlow(NM_PORT *port, const SERIAL_HANDFLOW *flow, NM_DONE_LIST *done)
 {
@@ -137,35 +145,23 @@ static NTSTATUS Handle(NM_PORT *port, PIRP irp, PIO_STACK_LOCATION stack, NM_DON
         port->baudRate = ((SERIAL_BAUD_RATE *)buffer)->BaudRate;
         return STATUS_SUCCESS;
     case IOCTL_SERIAL_GET_BAUD_RATE:
-        NEED_OUT(SERIAL_BAUD_RATE);
-        ((SERIAL_BAUD_RATE *)buffer)->BaudRate = port->baudRate;
-        irp->IoStatus.Information = sizeof(SERIAL_BAUD_RATE);
-        return STATUS_SUCCESS;
+        REPLY(ULONG, port->baudRate); /* SERIAL_BAUD_RATE is one ULONG */
     case IOCTL_SERIAL_SET_LINE_CONTROL:
         NEED_IN(SERIAL_LINE_CONTROL);
         return SetLineControl(port, buffer);
     case IOCTL_SERIAL_GET_LINE_CONTROL:
-        NEED_OUT(SERIAL_LINE_CONTROL);
-        *(SERIAL_LINE_CONTROL *)buffer = port->lineControl;
-        irp->IoStatus.Information = sizeof(SERIAL_LINE_CONTROL);
-        return STATUS_SUCCESS;
+        REPLY(SERIAL_LINE_CONTROL, port->lineControl);
     case IOCTL_SERIAL_SET_HANDFLOW:
         NEED_IN(SERIAL_HANDFLOW);
         return SetHandFlow(port, buffer, done);
     case IOCTL_SERIAL_GET_HANDFLOW:
-        NEED_OUT(SERIAL_HANDFLOW);
-        *(SERIAL_HANDFLOW *)buffer = port->handFlow;
-        irp->IoStatus.Information = sizeof(SERIAL_HANDFLOW);
-        return STATUS_SUCCESS;
+        REPLY(SERIAL_HANDFLOW, port->handFlow);
     case IOCTL_SERIAL_SET_CHARS:
         NEED_IN(SERIAL_CHARS);
         port->chars = *(SERIAL_CHARS *)buffer;
         return STATUS_SUCCESS;
     case IOCTL_SERIAL_GET_CHARS:
-        NEED_OUT(SERIAL_CHARS);
-        *(SERIAL_CHARS *)buffer = port->chars;
-        irp->IoStatus.Information = sizeof(SERIAL_CHARS);
-        return STATUS_SUCCESS;
+        REPLY(SERIAL_CHARS, port->chars);
     case IOCTL_SERIAL_SET_QUEUE_SIZE:
         NEED_IN(SERIAL_QUEUE_SIZE);
         port->queueSize = *(SERIAL_QUEUE_SIZE *)buffer;
@@ -180,15 +176,9 @@ static NTSTATUS Handle(NM_PORT *port, PIRP irp, PIO_STACK_LOCATION stack, NM_DON
         return STATUS_SUCCESS;
     }
     case IOCTL_SERIAL_GET_TIMEOUTS:
-        NEED_OUT(SERIAL_TIMEOUTS);
-        *(SERIAL_TIMEOUTS *)buffer = port->timeouts;
-        irp->IoStatus.Information = sizeof(SERIAL_TIMEOUTS);
-        return STATUS_SUCCESS;
+        REPLY(SERIAL_TIMEOUTS, port->timeouts);
     case IOCTL_SERIAL_GET_MODEMSTATUS:
-        NEED_OUT(ULONG);
-        *(ULONG *)buffer = NmModemStatus(port);
-        irp->IoStatus.Information = sizeof(ULONG);
-        return STATUS_SUCCESS;
+        REPLY(ULONG, NmModemStatus(port));
     case IOCTL_SERIAL_SET_DTR:
     case IOCTL_SERIAL_CLR_DTR:
         return SetLine(port, &port->dtr, code == IOCTL_SERIAL_SET_DTR, dtrMode == SERIAL_DTR_HANDSHAKE, done);
@@ -200,15 +190,9 @@ static NTSTATUS Handle(NM_PORT *port, PIRP irp, PIO_STACK_LOCATION stack, NM_DON
     case IOCTL_SERIAL_SET_BREAK_OFF:
         return SetBreak(port, code == IOCTL_SERIAL_SET_BREAK_ON, done);
     case IOCTL_SERIAL_GET_DTRRTS:
-        NEED_OUT(ULONG);
-        *(ULONG *)buffer = (port->dtr ? SERIAL_DTR_STATE : 0) | (port->rts ? SERIAL_RTS_STATE : 0);
-        irp->IoStatus.Information = sizeof(ULONG);
-        return STATUS_SUCCESS;
+        REPLY(ULONG, (port->dtr ? SERIAL_DTR_STATE : 0) | (port->rts ? SERIAL_RTS_STATE : 0));
     case IOCTL_SERIAL_GET_MODEM_CONTROL:
-        NEED_OUT(ULONG);
-        *(ULONG *)buffer = (port->dtr ? SERIAL_IOC_MCR_DTR : 0) | (port->rts ? SERIAL_IOC_MCR_RTS : 0) | SERIAL_IOC_MCR_OUT2;
-        irp->IoStatus.Information = sizeof(ULONG);
-        return STATUS_SUCCESS;
+        REPLY(ULONG, (port->dtr ? SERIAL_IOC_MCR_DTR : 0) | (port->rts ? SERIAL_IOC_MCR_RTS : 0) | SERIAL_IOC_MCR_OUT2);
     case IOCTL_SERIAL_SET_WAIT_MASK: {
         PIRP pending;
         NEED_IN(ULONG);
@@ -225,10 +209,7 @@ static NTSTATUS Handle(NM_PORT *port, PIRP irp, PIO_STACK_LOCATION stack, NM_DON
         return STATUS_SUCCESS;
     }
     case IOCTL_SERIAL_GET_WAIT_MASK:
-        NEED_OUT(ULONG);
-        *(ULONG *)buffer = port->waitMask;
-        irp->IoStatus.Information = sizeof(ULONG);
-        return STATUS_SUCCESS;
+        REPLY(ULONG, port->waitMask);
     case IOCTL_SERIAL_WAIT_ON_MASK:
         NEED_OUT(ULONG);
         if (!port->waitMask || !IsListEmpty(&port->waits))
@@ -293,10 +274,7 @@ static NTSTATUS Handle(NM_PORT *port, PIRP irp, PIO_STACK_LOCATION stack, NM_DON
         irp->IoStatus.Information = sizeof(SERIALPERF_STATS);
         return STATUS_SUCCESS;
     case IOCTL_SERIAL_CONFIG_SIZE:
-        NEED_OUT(ULONG);
-        *(ULONG *)buffer = 0;
-        irp->IoStatus.Information = sizeof(ULONG);
-        return STATUS_SUCCESS;
+        REPLY(ULONG, 0);
     case IOCTL_SERIAL_SET_XON:
     case IOCTL_SERIAL_SET_XOFF:
     case IOCTL_SERIAL_RESET_DEVICE:

@@ -7,23 +7,6 @@ namespace {
 
 class ControlTest : public NullModemTest {};
 
-bool ListedInPortMap(int number) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    bool found = false;
-    std::wstring want = L"COM" + std::to_wstring(number);
-    for (DWORD i = 0; !found; i++) {
-        wchar_t name[256], data[64];
-        DWORD nameLen = 256, dataLen = sizeof data, type = 0;
-        if (RegEnumValueW(key, i, name, &nameLen, nullptr, &type, reinterpret_cast<BYTE *>(data), &dataLen) != ERROR_SUCCESS)
-            break;
-        found = type == REG_SZ && want == data;
-    }
-    RegCloseKey(key);
-    return found;
-}
-
 TEST_F(ControlTest, ForcedRingIsSeenAndRaisesTheRingEvent) {
     Handle lines = OpenLines(kPortB);
     ASSERT_TRUE(lines.valid());

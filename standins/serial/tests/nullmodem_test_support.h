@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -150,6 +151,37 @@ protected:
 
     Control control;
 };
+
+// The port names listed in HKLM\HARDWARE\DEVICEMAP\SERIALCOMM.
+inline std::vector<std::wstring> PortMapNames() {
+    std::vector<std::wstring> names;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return names;
+    for (DWORD i = 0;; i++) {
+        wchar_t name[256], data[64];
+        DWORD nameLen = 256, dataLen = sizeof data, type = 0;
+        if (RegEnumValueW(key, i, name, &nameLen, nullptr, &type, reinterpret_cast<BYTE *>(data), &dataLen) != ERROR_SUCCESS)
+            break;
+        if (type == REG_SZ) names.emplace_back(data);
+    }
+    RegCloseKey(key);
+    return names;
+}
+
+inline bool ListedInPortMap(int number) {
+    std::vector<std::wstring> names = PortMapNames();
+    return std::find(names.begin(), names.end(), L"COM" + std::to_wstring(number)) != names.end();
+}
+
+// Sets the port's baud rate through the DCB, as clients do.
+inline bool SetBaudRate(HANDLE port, DWORD baud) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(port, &dcb)) return false;
+    dcb.BaudRate = baud;
+    return SetCommState(port, &dcb) != FALSE;
+}
 
 inline DWORD ModemStatus(HANDLE port) {
     DWORD status = 0;

@@ -147,17 +147,7 @@ TEST_F(OpenTest, InvalidSettingsAreRefusedAndLeaveThePortAsItWas) {
 }
 
 TEST_F(OpenTest, PortsAreListedInTheSerialPortMap) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key), ERROR_SUCCESS);
-    std::vector<std::wstring> ports;
-    for (DWORD i = 0;; i++) {
-        wchar_t name[256], data[64];
-        DWORD nameLen = 256, dataLen = sizeof data, type = 0;
-        if (RegEnumValueW(key, i, name, &nameLen, nullptr, &type, reinterpret_cast<BYTE *>(data), &dataLen) != ERROR_SUCCESS)
-            break;
-        if (type == REG_SZ) ports.emplace_back(data);
-    }
-    RegCloseKey(key);
+    std::vector<std::wstring> ports = PortMapNames();
     NULLMODEM_INFO info{};
     ASSERT_TRUE(control.Info(&info));
     ASSERT_GE(info.portCount, 4ul);

@@ -131,11 +131,7 @@ TEST_F(TimeoutTest, TotalTimeoutBoundsAnIntervalRead) {
 
 TEST_F(TimeoutTest, PacedWriteTakesTenBitTimesPerByte) {
     ASSERT_TRUE(control.Pace(kPortA, true));
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    ASSERT_TRUE(GetCommState(writer.get(), &dcb));
-    dcb.BaudRate = 9600;  // 960 bytes a second
-    ASSERT_TRUE(SetCommState(writer.get(), &dcb));
+    ASSERT_TRUE(SetBaudRate(writer.get(), 9600));  // 960 bytes a second
     Stopwatch watch;
     ASSERT_TRUE(WriteAll(writer.get(), std::string(192, 'p')));
     double ms = watch.Ms();
@@ -147,11 +143,7 @@ TEST_F(TimeoutTest, PacedWriteTakesTenBitTimesPerByte) {
 
 TEST_F(TimeoutTest, PacedWritePastItsTimeoutReturnsAShortCount) {
     ASSERT_TRUE(control.Pace(kPortA, true));
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    ASSERT_TRUE(GetCommState(writer.get(), &dcb));
-    dcb.BaudRate = 1200;  // 120 bytes a second
-    ASSERT_TRUE(SetCommState(writer.get(), &dcb));
+    ASSERT_TRUE(SetBaudRate(writer.get(), 1200));  // 120 bytes a second
     ASSERT_TRUE(SetTimeouts(writer.get(), 0, 0, 0, 1, 200));  // 200 + 1 * 100 ms
     std::string data(100, 'w');
     DWORD n = 0;
