@@ -255,6 +255,7 @@ TEST_P(PortTest, WriteTakesSignedArraysAndAnyLowerBound) {
     Variant empty;
     MakeArray(empty, {});
     EXPECT_EQ(S_OK, a->Write(empty));
+    EXPECT_EQ(0u, empty.parray->cLocks) << "the caller's empty array was left locked";
 
     Variant got;
     ASSERT_EQ(S_OK, b->Read(11, &got));
@@ -265,22 +266,7 @@ TEST_P(PortTest, RefusedWritesSendNothing) {
     ComPtr<IRs232Driver> a = OpenDriver(Near());
     ComPtr<IRs232Driver> b = OpenDriver(Far());
 
-    Variant variants;
-    SAFEARRAYBOUND bound{3, 0};
-    variants.vt = VT_ARRAY | VT_VARIANT;
-    variants.parray = ::SafeArrayCreate(VT_VARIANT, 1, &bound);
-    ExpectReported(E_INVALIDARG, L"variant type mismatch", a->Write(variants));
-    Variant square;
-    SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
-    square.vt = VT_ARRAY | VT_UI1;
-    square.parray = ::SafeArrayCreate(VT_UI1, 2, bounds);
-    ExpectReported(E_INVALIDARG, L"variant type mismatch", a->Write(square));
-    Variant bytes;
-    MakeArray(bytes, {1, 2, 3});
-    VARIANT byReference;
-    byReference.vt = VT_ARRAY | VT_UI1 | VT_BYREF;
-    byReference.pparray = &bytes.parray;
-    ExpectReported(E_INVALIDARG, L"variant type mismatch", a->Write(byReference));
+    ExpectAllRefused(a.get());
 
     ::Sleep(100);
     Variant got;

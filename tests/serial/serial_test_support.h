@@ -181,6 +181,39 @@ inline void ExpectUnreported(HRESULT expected, HRESULT hr) {
     EXPECT_FALSE(record.present) << "unexpected message: " << testing::PrintToString(record.description);
 }
 
+// The VARIANTs that look like byte arrays but are not ByteArrays: an array of
+// VARIANTs, a two-dimensional byte array, a byte array by reference (0x6011),
+// and 0x2011 without an array.
+struct NotByteArrays {
+    NotByteArrays() {
+        SAFEARRAYBOUND bound{2, 0};
+        variants.vt = VT_ARRAY | VT_VARIANT;
+        variants.parray = ::SafeArrayCreate(VT_VARIANT, 1, &bound);
+        SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
+        square.vt = VT_ARRAY | VT_UI1;
+        square.parray = ::SafeArrayCreate(VT_UI1, 2, bounds);
+        MakeArray(referenced, {1, 2, 3});
+        byReference.vt = VT_ARRAY | VT_UI1 | VT_BYREF;
+        byReference.pparray = &referenced.parray;
+        missing.vt = VT_ARRAY | VT_UI1;
+        missing.parray = nullptr;
+    }
+    std::vector<const VARIANT*> All() const { return {&variants, &square, &byReference, &missing}; }
+
+    Variant variants, square, referenced;
+    VARIANT byReference, missing;  // own nothing
+};
+
+// Each form is refused with the message, and the caller's arrays stay unlocked.
+inline void ExpectAllRefused(IRs232Driver* driver) {
+    NotByteArrays forms;
+    for (const VARIANT* form : forms.All()) {
+        ExpectReported(E_INVALIDARG, L"variant type mismatch", driver->Write(*form));
+    }
+    EXPECT_EQ(0u, forms.referenced.parray->cLocks);
+    EXPECT_EQ(0u, forms.square.parray->cLocks);
+}
+
 inline void ClearErrorInfo() { ::SetErrorInfo(0, nullptr); }
 
 // A VARIANT that a failing read must leave exactly as it was.
