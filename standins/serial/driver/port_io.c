@@ -122,8 +122,9 @@ static void ServiceWrites(NM_PORT *port, LONGLONG now, NM_DONE_LIST *done, LONGL
         } else {
             ULONG upto = n;
             if (port->pacing) {
-                LONGLONG ticks = ByteTicks(port);
-                ULONGLONG ready = now >= port->txReady ? (ULONGLONG)((now - port->txReady) / ticks) : 0;
+                /* bytes whose last bit left by now, and never past the write's time-out */
+                LONGLONG ticks = ByteTicks(port), until = MinTime(now, port->writeDeadline);
+                ULONGLONG ready = until >= port->txReady ? (ULONGLONG)((until - port->txReady) / ticks) : 0;
                 if (ready < n - port->writeSent)
                     upto = port->writeSent + (ULONG)ready;
                 port->txReady += (LONGLONG)(upto - port->writeSent) * ticks;
