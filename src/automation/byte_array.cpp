@@ -18,17 +18,13 @@ bool ElementCount(SAFEARRAY* array, ULONG& count) noexcept {
 }  // namespace
 
 bool SafeArrayDataAccess::Open(SAFEARRAY* array) noexcept {
-    if (data_ || !array) return false;
-    if (FAILED(::SafeArrayAccessData(array, &data_))) {
-        data_ = nullptr;
-        return false;
-    }
+    if (array_ || !array || FAILED(::SafeArrayAccessData(array, &data_))) return false;
     array_ = array;
     return true;
 }
 
 SafeArrayDataAccess::~SafeArrayDataAccess() {
-    if (data_) ::SafeArrayUnaccessData(array_);
+    if (array_) ::SafeArrayUnaccessData(array_);
 }
 
 ByteArrayInput::ByteArrayInput(const VARIANT& value, Dimensions required) noexcept {

@@ -45,11 +45,11 @@ public:
     SafeArrayDataAccess(const SafeArrayDataAccess&) = delete;
     SafeArrayDataAccess& operator=(const SafeArrayDataAccess&) = delete;
 
-    bool ok() const noexcept { return data_ != nullptr; }
+    bool ok() const noexcept { return array_ != nullptr; }
     BYTE* data() const noexcept { return static_cast<BYTE*>(data_); }
 
 private:
-    SAFEARRAY* array_ = nullptr;
+    SAFEARRAY* array_ = nullptr;  // set while the data is locked (an empty array may have no data)
     void* data_ = nullptr;
 };
 
