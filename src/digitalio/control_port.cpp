@@ -1,5 +1,7 @@
 #include "digitalio/control_port.h"
 
+#include "platform/serial_line.h"
+
 namespace tarn {
 
 namespace {
@@ -40,29 +42,7 @@ std::optional<ControlPort::Session> ControlPort::CurrentSession() noexcept {
 void ControlPort::Configure() noexcept {
     Lock lock(lock_);
     if (!handle_) return;
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    if (!::GetCommState(handle_.get(), &dcb)) return;
-    dcb.BaudRate = kControlBaudRate;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    // Binary mode and nothing else of flags 0..14: no parity check, no flow
-    // control of any kind, DTR and RTS moved only by our escapes.
-    dcb.fBinary = 1;
-    dcb.fParity = 0;
-    dcb.fOutxCtsFlow = 0;
-    dcb.fOutxDsrFlow = 0;
-    dcb.fDtrControl = DTR_CONTROL_DISABLE;
-    dcb.fDsrSensitivity = 0;
-    dcb.fTXContinueOnXoff = 0;
-    dcb.fOutX = 0;
-    dcb.fInX = 0;
-    dcb.fErrorChar = 0;
-    dcb.fNull = 0;
-    dcb.fRtsControl = RTS_CONTROL_DISABLE;
-    dcb.fAbortOnError = 0;
-    ::SetCommState(handle_.get(), &dcb);
+    ConfigureRawLine(handle_.get(), kControlBaudRate);
 }
 
 void ControlPort::Escape(DWORD function) noexcept {
