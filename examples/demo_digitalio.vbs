@@ -78,7 +78,7 @@ peer.SetRTS 1
 peer.SetRTS 0
 bridge.Wait 500
 
-Step "Our outputs: SetDTR 5 keeps the value, the peer sees DSR=" & peer.GetDSR()
+Step "Our outputs: SetDTR 5 raises DTR and keeps the value (peer DSR before: " & peer.GetDSR() & ")"
 lines.SetDTR 5
 Step "  GetDTR=" & lines.GetDTR() & ", peer DSR=" & peer.GetDSR() & ", peer DCD=" & peer.GetDCD()
 lines.SetRTS 1
