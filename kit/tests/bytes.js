@@ -1,27 +1,8 @@
 // TarnKit.Bytes from JScript: build, read and compare byte arrays, and the
 // errors a script sees for bad input.  Ends with "N passed, M failed".
-var passed = 0, failed = 0;
-
-function check(name, test) {
-    try {
-        if (test()) { passed++; return; }
-        WScript.Echo("FAIL " + name);
-    } catch (e) {
-        WScript.Echo("FAIL " + name + ": error " + (e.number >>> 0).toString(16) + " " + e.description);
-    }
-    failed++;
-}
-
 // A call that must throw the given HRESULT with a description.
 function checkError(name, number, call) {
-    try {
-        call();
-        WScript.Echo("FAIL " + name + ": no error");
-    } catch (e) {
-        if ((e.number >>> 0) == number && e.description.length > 0) { passed++; return; }
-        WScript.Echo("FAIL " + name + ": error " + (e.number >>> 0).toString(16) + " " + e.description);
-    }
-    failed++;
+    checkFailure(name, call, function (e) { return (e.number >>> 0) == number && e.description.length > 0; });
 }
 
 var E_INVALIDARG = 0x80070057, DISP_E_TYPEMISMATCH = 0x80020005;
@@ -44,4 +25,4 @@ checkError("a string is not a byte array", DISP_E_TYPEMISMATCH, function () { b.
 checkError("a number is not a byte array", DISP_E_TYPEMISMATCH, function () { b.Length(5); });
 checkError("ByteAt before the start", E_INVALIDARG, function () { b.ByteAt(a, -1); });
 
-WScript.Echo(passed + " passed, " + failed + " failed");
+summary();

@@ -1,36 +1,8 @@
 ' TarnKit.Bytes from VBScript: build, read and compare byte arrays, and the
 ' errors a script sees for bad input.  Ends with "N passed, M failed".
-Option Explicit
-On Error Resume Next
-
-Dim passed, failed
-passed = 0
-failed = 0
-
-' Each check runs as "ok = False: ok = (test): Check name, ok", so an error in
-' the test itself (which skips the rest of its statement) is seen by Check.
-Sub Check(name, ok)
-    If Err.Number <> 0 Then
-        WScript.Echo "FAIL " & name & ": error " & Hex(Err.Number) & " " & Err.Description
-        failed = failed + 1
-        Err.Clear
-    ElseIf ok Then
-        passed = passed + 1
-    Else
-        WScript.Echo "FAIL " & name
-        failed = failed + 1
-    End If
-End Sub
-
 ' Calls that must fail: the error's number, source and a description.
 Sub CheckError(name, number)
-    If Err.Number = number And Err.Source = "TarnKit.Bytes" And Len(Err.Description) > 0 Then
-        passed = passed + 1
-    Else
-        WScript.Echo "FAIL " & name & ": got error " & Hex(Err.Number) & " from '" & Err.Source & "': " & Err.Description
-        failed = failed + 1
-    End If
-    Err.Clear
+    CheckFailure name, Err.Number = number And Err.Source = "TarnKit.Bytes" And Len(Err.Description) > 0
 End Sub
 
 Const E_INVALIDARG = &H80070057
@@ -76,4 +48,4 @@ CheckError "ByteAt beyond the end", E_INVALIDARG
 n = b.Repeat(a, -1)
 CheckError "negative Repeat count", E_INVALIDARG
 
-WScript.Echo passed & " passed, " & failed & " failed"
+Summary

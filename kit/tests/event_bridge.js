@@ -1,27 +1,8 @@
 // TarnKit.EventBridge from JScript: events fired from another thread of the
 // multithreaded apartment reach a JScript object's methods while the script
 // waits.  Needs TarnKitTestSource.dll registered.  Ends with "N passed, M failed".
-var passed = 0, failed = 0;
-
-function check(name, test) {
-    try {
-        if (test()) { passed++; return; }
-        WScript.Echo("FAIL " + name);
-    } catch (e) {
-        WScript.Echo("FAIL " + name + ": error " + (e.number >>> 0).toString(16) + " " + e.description);
-    }
-    failed++;
-}
-
 function checkError(name, number, call) {
-    try {
-        call();
-        WScript.Echo("FAIL " + name + ": no error");
-    } catch (e) {
-        if ((e.number >>> 0) == number && e.description.length > 0) { passed++; return; }
-        WScript.Echo("FAIL " + name + ": error " + (e.number >>> 0).toString(16) + " " + e.description);
-    }
-    failed++;
+    checkFailure(name, call, function (e) { return (e.number >>> 0) == number && e.description.length > 0; });
 }
 
 var E_INVALIDARG = 0x80070057, TIMEOUT_MS = 10000;
@@ -67,4 +48,4 @@ check("null handler is refused", function () {
 });
 checkError("negative wait is refused", E_INVALIDARG, function () { bridge.Wait(-5); });
 
-WScript.Echo(passed + " passed, " + failed + " failed");
+summary();

@@ -2,36 +2,8 @@
 ' multithreaded apartment reach a VBScript class instance's Subs while the
 ' script waits.  Needs TarnKitTestSource.dll registered.  Ends with
 ' "N passed, M failed".
-Option Explicit
-On Error Resume Next
-
-Dim passed, failed
-passed = 0
-failed = 0
-
-' Each check runs as "ok = False: ok = (test): Check name, ok", so an error in
-' the test itself (which skips the rest of its statement) is seen by Check.
-Sub Check(name, ok)
-    If Err.Number <> 0 Then
-        WScript.Echo "FAIL " & name & ": error " & Hex(Err.Number) & " " & Err.Description
-        failed = failed + 1
-        Err.Clear
-    ElseIf ok Then
-        passed = passed + 1
-    Else
-        WScript.Echo "FAIL " & name
-        failed = failed + 1
-    End If
-End Sub
-
 Sub CheckError(name, number)
-    If Err.Number = number And Err.Source = "TarnKit.EventBridge" And Len(Err.Description) > 0 Then
-        passed = passed + 1
-    Else
-        WScript.Echo "FAIL " & name & ": got error " & Hex(Err.Number) & " from '" & Err.Source & "': " & Err.Description
-        failed = failed + 1
-    End If
-    Err.Clear
+    CheckFailure name, Err.Number = number And Err.Source = "TarnKit.EventBridge" And Len(Err.Description) > 0
 End Sub
 
 ' Keeps the script thread busy without delivering anything (WScript.Sleep
@@ -145,4 +117,4 @@ bridge.Wait -1
 CheckError "negative wait is refused", E_INVALIDARG
 ok = False: ok = (source.ConnectionCount = 0): Check "failed Connects leave no connection", ok
 
-WScript.Echo passed & " passed, " & failed & " failed"
+Summary

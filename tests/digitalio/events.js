@@ -1,13 +1,6 @@
 // Rs232DigitalIoDriver events in JScript, through TarnKit.EventBridge: a plain
 // JScript object's methods receive OnText and the line events.  Ends with
 // "N passed, M failed".
-var passed = 0, failed = 0;
-function check(name, test) {
-    var ok = false, why = "";
-    try { ok = test(); } catch (e) { why = ": " + e.message; }
-    if (ok) passed++; else { failed++; WScript.Echo("FAIL " + name + why); }
-}
-
 var TIMEOUT_MS = 5000;
 var log = [];
 var handler = {
@@ -54,4 +47,4 @@ check("Device not open after Close", function () {
 });
 bridge.Disconnect();
 peer.Close();
-WScript.Echo(passed + " passed, " + failed + " failed");
+summary();

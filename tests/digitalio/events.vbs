@@ -3,26 +3,6 @@
 ' outputs (its DTR is our DSR and DCD, its RTS our CTS).  The events come from
 ' the monitor's multithreaded apartment into this single-threaded script.
 ' Ends with "N passed, M failed".
-Option Explicit
-On Error Resume Next
-
-Dim passed, failed
-passed = 0
-failed = 0
-
-Sub Check(name, ok)
-    If Err.Number <> 0 Then
-        WScript.Echo "FAIL " & name & ": error " & Hex(Err.Number) & " " & Err.Description
-        failed = failed + 1
-        Err.Clear
-    ElseIf ok Then
-        passed = passed + 1
-    Else
-        WScript.Echo "FAIL " & name
-        failed = failed + 1
-    End If
-End Sub
-
 Class Lines
     Public Log
     Public Sub OnText(Text)
@@ -89,4 +69,4 @@ Check "SetDTR after Close reports Device not open", ok
 
 bridge.Disconnect
 peer.Close
-WScript.Echo passed & " passed, " & failed & " failed"
+Summary

@@ -1,28 +1,9 @@
 // Rs232Driver from JScript on a wired pair of ports (arguments: the two COM
 // numbers): bytes both ways through TarnKit.Bytes and the errors a script
 // sees.  Ends with "N passed, M failed".
-var passed = 0, failed = 0;
-
-function check(name, test) {
-    try {
-        if (test()) { passed++; return; }
-        WScript.Echo("FAIL " + name);
-    } catch (e) {
-        WScript.Echo("FAIL " + name + ": error " + (e.number >>> 0).toString(16) + " " + e.description);
-    }
-    failed++;
-}
-
 // A call that must throw this HRESULT with this message of the driver.
 function checkError(name, number, message, call) {
-    try {
-        call();
-        WScript.Echo("FAIL " + name + ": no error");
-    } catch (e) {
-        if ((e.number >>> 0) == number && e.description == message) { passed++; return; }
-        WScript.Echo("FAIL " + name + ": error " + (e.number >>> 0).toString(16) + " " + e.description);
-    }
-    failed++;
+    checkFailure(name, call, function (e) { return (e.number >>> 0) == number && e.description == message; });
 }
 
 // Wine's script host has no WScript.Sleep: a Read on a port where nothing
@@ -66,4 +47,4 @@ checkError("Write on a closed object", E_FAIL, "WriteFile failed", function () {
 checkError("Read on a closed object", E_FAIL, "ReadFile failed", function () { a.Read(1); });
 b.Close();
 
-WScript.Echo(passed + " passed, " + failed + " failed");
+summary();

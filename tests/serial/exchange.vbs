@@ -1,43 +1,13 @@
 ' Rs232Driver from VBScript on a wired pair of ports (arguments: the two COM
 ' numbers): bytes both ways through TarnKit.Bytes, the properties, and the
 ' errors a script sees.  Ends with "N passed, M failed".
-Option Explicit
-On Error Resume Next
-
-Dim passed, failed
-passed = 0
-failed = 0
-
-' Each check runs as "ok = False: ok = (test): Check name, ok", so an error in
-' the test itself (which skips the rest of its statement) is seen by Check.
-Sub Check(name, ok)
-    If Err.Number <> 0 Then
-        WScript.Echo "FAIL " & name & ": error " & Hex(Err.Number) & " " & Err.Description
-        failed = failed + 1
-        Err.Clear
-    ElseIf ok Then
-        passed = passed + 1
-    Else
-        WScript.Echo "FAIL " & name
-        failed = failed + 1
-    End If
-End Sub
-
 ' A call that must fail with this number and, when given, this message of the driver.
 Sub CheckError(name, number, message)
-    Dim ok
     If message = "" Then
-        ok = (Err.Number = number And Err.Source <> "TarnDriver.Rs232Driver.1")
+        CheckFailure name, Err.Number = number And Err.Source <> "TarnDriver.Rs232Driver.1"
     Else
-        ok = (Err.Number = number And Err.Description = message And Err.Source = "TarnDriver.Rs232Driver.1")
+        CheckFailure name, Err.Number = number And Err.Description = message And Err.Source = "TarnDriver.Rs232Driver.1"
     End If
-    If ok Then
-        passed = passed + 1
-    Else
-        WScript.Echo "FAIL " & name & ": got error " & Hex(Err.Number) & " from '" & Err.Source & "': " & Err.Description
-        failed = failed + 1
-    End If
-    Err.Clear
 End Sub
 
 ' Wine's script host has no WScript.Sleep: a Read on a port where nothing
@@ -124,4 +94,4 @@ flag = a.Open(250)
 CheckError "Open of a missing port", E_FAIL, ""
 b.Close
 
-WScript.Echo passed & " passed, " & failed & " failed"
+Summary

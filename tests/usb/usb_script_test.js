@@ -1,27 +1,9 @@
 // UsbDriver from JScript against the stand-in's LUMO1: vendor requests with
 // omitted optional arguments and locks.  Ends with "N passed, M failed".
-var passed = 0, failed = 0;
 var E_FAIL = 0x80004005 | 0;
 
-function check(name, test) {
-    try {
-        if (test()) { passed++; return; }
-        WScript.Echo("FAIL " + name);
-    } catch (e) {
-        WScript.Echo("FAIL " + name + ": error " + (e.number >>> 0).toString(16) + " " + e.description);
-    }
-    failed++;
-}
-
 function checkError(name, number, call) {
-    try {
-        call();
-        WScript.Echo("FAIL " + name + ": no error");
-    } catch (e) {
-        if ((e.number | 0) === number) { passed++; return; }
-        WScript.Echo("FAIL " + name + ": error " + (e.number >>> 0).toString(16));
-    }
-    failed++;
+    checkFailure(name, call, function (e) { return (e.number | 0) === number; });
 }
 
 var b = new ActiveXObject("TarnKit.Bytes");
@@ -51,4 +33,4 @@ checkError("UnlockDevice with key 0", E_FAIL, function () { usb.UnlockDevice(3, 
 check("Close", function () { usb.Close(); return true; });
 checkError("requests after Close fail", E_FAIL, function () { usb.VendorRequestWrite(1); });
 
-WScript.Echo(passed + " passed, " + failed + " failed");
+summary();

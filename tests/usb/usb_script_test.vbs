@@ -1,36 +1,8 @@
 ' UsbDriver from VBScript against the stand-in's LUMO1: vendor requests with
 ' omitted optional arguments, locks, and the main endpoint moving bytes in
 ' place through variables that hold byte arrays.  Ends with "N passed, M failed".
-Option Explicit
-On Error Resume Next
-
-Dim passed, failed
-passed = 0
-failed = 0
-
-' Each check runs as "ok = False: ok = (test): Check name, ok", so an error in
-' the test itself (which skips the rest of its statement) is seen by Check.
-Sub Check(name, ok)
-    If Err.Number <> 0 Then
-        WScript.Echo "FAIL " & name & ": error " & Hex(Err.Number) & " " & Err.Description
-        failed = failed + 1
-        Err.Clear
-    ElseIf ok Then
-        passed = passed + 1
-    Else
-        WScript.Echo "FAIL " & name
-        failed = failed + 1
-    End If
-End Sub
-
 Sub CheckError(name, number)
-    If Err.Number = number Then
-        passed = passed + 1
-    Else
-        WScript.Echo "FAIL " & name & ": got error " & Hex(Err.Number)
-        failed = failed + 1
-    End If
-    Err.Clear
+    CheckFailure name, Err.Number = number
 End Sub
 
 Const E_FAIL = &H80004005
@@ -91,4 +63,4 @@ usb.VendorRequestWrite 1
 CheckError "requests after Close fail", E_FAIL
 ok = False: ok = (CInt(usb.Lock(etnltPlayback)) = 1): Check "Lock of a closed object reads locked", ok
 
-WScript.Echo passed & " passed, " & failed & " failed"
+Summary
