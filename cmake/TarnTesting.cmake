@@ -9,6 +9,8 @@ function(tarn_add_gtest name)
     add_executable(${name} ${T_SOURCES} ${T_UNPARSED_ARGUMENTS})
     target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main ${T_LIBS}
                           ole32 oleaut32 uuid)
+    # Tests include the library's RAII helpers (platform/...) and the shared test support (common/...).
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/src ${CMAKE_SOURCE_DIR}/tests)
     add_test(NAME ${name} COMMAND ${name})
     if(NOT T_TIMEOUT)
         set(T_TIMEOUT 300)
@@ -16,8 +18,9 @@ function(tarn_add_gtest name)
     set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${TARN_TEST_ENV}")
 endfunction()
 
-# tarn_add_script_test(NAME FILE [ARGS...]): a .vbs or .js run by the 32-bit cscript,
-# judged by its closing line "N passed, M failed".
+# tarn_add_script_test(NAME FILE [ARGS...]): a .vbs or .js run by the 32-bit cscript
+# behind the shared checks of tests/common/harness.*, judged by its closing line
+# "N passed, M failed".
 function(tarn_add_script_test name file)
     add_test(NAME ${name} COMMAND ${CMAKE_SOURCE_DIR}/tools/run-script ${file} ${ARGN})
     set_tests_properties(${name} PROPERTIES TIMEOUT 300 ENVIRONMENT "${TARN_TEST_ENV}")

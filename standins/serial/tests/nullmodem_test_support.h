@@ -14,33 +14,15 @@
 #include <vector>
 
 #include "../nullmodem_control.h"
+#include "platform/unique_handle.h"
 
 namespace nulltest {
 
 constexpr int kPortA = 21;  // wired to kPortB
 constexpr int kPortB = 22;
 
-class Handle {
-public:
-    Handle() = default;
-    explicit Handle(HANDLE h) : h_(h) {}
-    Handle(Handle &&other) noexcept : h_(other.release()) {}
-    Handle &operator=(Handle &&other) noexcept { reset(other.release()); return *this; }
-    Handle(const Handle &) = delete;
-    Handle &operator=(const Handle &) = delete;
-    ~Handle() { reset(); }
-
-    HANDLE get() const { return h_; }
-    bool valid() const { return h_ != INVALID_HANDLE_VALUE && h_ != nullptr; }
-    HANDLE release() { HANDLE h = h_; h_ = INVALID_HANDLE_VALUE; return h; }
-    void reset(HANDLE h = INVALID_HANDLE_VALUE) {
-        if (valid()) CloseHandle(h_);
-        h_ = h;
-    }
-
-private:
-    HANDLE h_ = INVALID_HANDLE_VALUE;
-};
+// Each handle is closed once, by its owner.
+using Handle = tarn::UniqueFileHandle;
 
 inline std::wstring PortPath(int number) { return L"\\\\.\\COM" + std::to_wstring(number); }
 

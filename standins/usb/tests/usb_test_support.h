@@ -12,30 +12,12 @@
 #include <vector>
 
 #include "../usb_control.h"
+#include "platform/unique_handle.h"
 
 namespace usbtest {
 
-class Handle {
-public:
-    Handle() = default;
-    explicit Handle(HANDLE h) : h_(h) {}
-    Handle(Handle &&other) noexcept : h_(other.release()) {}
-    Handle &operator=(Handle &&other) noexcept { reset(other.release()); return *this; }
-    Handle(const Handle &) = delete;
-    Handle &operator=(const Handle &) = delete;
-    ~Handle() { reset(); }
-
-    HANDLE get() const { return h_; }
-    bool valid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
-    HANDLE release() { HANDLE h = h_; h_ = INVALID_HANDLE_VALUE; return h; }
-    void reset(HANDLE h = INVALID_HANDLE_VALUE) {
-        if (valid()) CloseHandle(h_);
-        h_ = h;
-    }
-
-private:
-    HANDLE h_ = INVALID_HANDLE_VALUE;
-};
+// Each handle is closed once, by its owner.
+using Handle = tarn::UniqueFileHandle;
 
 // The outcome of one request: the call's result, its error code and the bytes returned.
 struct Result {
