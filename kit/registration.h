@@ -22,22 +22,12 @@ HRESULT GetClassObject(const KitClass* classes, std::size_t count, REFCLSID clsi
 HRESULT RegisterServer(const KitClass* classes, std::size_t count);
 HRESULT UnregisterServer(const KitClass* classes, std::size_t count);
 
-template <std::size_t N>
-HRESULT GetClassObject(const KitClass (&classes)[N], REFCLSID clsid, REFIID iid, void** out)
-{
-    return GetClassObject(classes, N, clsid, iid, out);
-}
-
-template <std::size_t N>
-HRESULT RegisterServer(const KitClass (&classes)[N])
-{
-    return RegisterServer(classes, N);
-}
-
-template <std::size_t N>
-HRESULT UnregisterServer(const KitClass (&classes)[N])
-{
-    return UnregisterServer(classes, N);
-}
+// The module's own table of classes, defined once per module; the exports
+// (server_exports.cpp) serve it.
+struct ClassTable {
+    const KitClass* classes;
+    std::size_t count;
+};
+extern const ClassTable kServerClasses;
 
 }  // namespace tarnkit

@@ -1,26 +1,14 @@
-// The four exports of an in-process server: class objects, unload check and
-// self-registration of the kit's classes and type library.
-#include "TarnKit.h"
-#include "bytes.h"
+// The four exports of an in-process server of the kit: class objects, unload
+// check and self-registration of the module's classes and type library.
 #include "class_factory.h"
-#include "event_bridge.h"
+#include "module.h"
 #include "registration.h"
 
 using namespace tarnkit;
 
-namespace {
-
-const KitClass kClasses[] = {
-    {&CLSID_Bytes, CreateClassFactory<tarnkit::Bytes>, L"TarnKit.Bytes", L"Bytes Class", L"Both"},
-    {&CLSID_EventBridge, CreateClassFactory<tarnkit::EventBridge>, L"TarnKit.EventBridge", L"EventBridge Class",
-     L"Apartment"},
-};
-
-}  // namespace
-
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out)
 {
-    return GetClassObject(kClasses, clsid, iid, out);
+    return GetClassObject(kServerClasses.classes, kServerClasses.count, clsid, iid, out);
 }
 
 STDAPI DllCanUnloadNow()
@@ -30,10 +18,10 @@ STDAPI DllCanUnloadNow()
 
 STDAPI DllRegisterServer()
 {
-    return RegisterServer(kClasses);
+    return RegisterServer(kServerClasses.classes, kServerClasses.count);
 }
 
 STDAPI DllUnregisterServer()
 {
-    return UnregisterServer(kClasses);
+    return UnregisterServer(kServerClasses.classes, kServerClasses.count);
 }

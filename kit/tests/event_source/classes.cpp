@@ -1,10 +1,9 @@
-// Exports of the test event source module.
+// The classes of the test event source module.
 #include "class_factory.h"
 #include "registration.h"
 #include "test_source.h"
 
-using namespace tarnkit;
-
+namespace tarnkit {
 namespace {
 
 const KitClass kClasses[] = {
@@ -16,22 +15,6 @@ const KitClass kClasses[] = {
 
 }  // namespace
 
-STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out)
-{
-    return GetClassObject(kClasses, clsid, iid, out);
-}
+const ClassTable kServerClasses = {kClasses, sizeof(kClasses) / sizeof(kClasses[0])};
 
-STDAPI DllCanUnloadNow()
-{
-    return Module().lockCount == 0 ? S_OK : S_FALSE;
-}
-
-STDAPI DllRegisterServer()
-{
-    return RegisterServer(kClasses);
-}
-
-STDAPI DllUnregisterServer()
-{
-    return UnregisterServer(kClasses);
-}
+}  // namespace tarnkit
