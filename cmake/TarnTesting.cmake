@@ -1,7 +1,11 @@
 # Test helpers.  A test program is one CTest entry (a Wine start costs about
 # half a second, so cases are grouped per program, not registered one by one).
 
-set(TARN_TEST_ENV "TARN_ROOT=${CMAKE_SOURCE_DIR};TARN_BUILD=${CMAKE_BINARY_DIR}")
+# The build folder that holds the prefix and both architectures' builds
+# (./tarn passes it; by default the parent of this architecture's folder).
+get_filename_component(TARN_BUILD_PARENT ${CMAKE_BINARY_DIR} DIRECTORY)
+set(TARN_BUILD_ROOT ${TARN_BUILD_PARENT} CACHE PATH "Folder holding the Wine prefix and the x86/x64 builds")
+set(TARN_TEST_ENV "TARN_ROOT=${CMAKE_SOURCE_DIR};TARN_BUILD=${TARN_BUILD_ROOT};TARN_ARCH=${TARN_ARCH}")
 
 # tarn_add_gtest(NAME SOURCES... [LIBS libs...] [TIMEOUT seconds])
 function(tarn_add_gtest name)
@@ -18,7 +22,7 @@ function(tarn_add_gtest name)
     set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${TARN_TEST_ENV}")
 endfunction()
 
-# tarn_add_script_test(NAME FILE [ARGS...]): a .vbs or .js run by the 32-bit cscript
+# tarn_add_script_test(NAME FILE [ARGS...]): a .vbs or .js run by this architecture's cscript
 # behind the shared checks of tests/common/harness.*, judged by its closing line
 # "N passed, M failed".
 function(tarn_add_script_test name file)

@@ -7,7 +7,8 @@ export TARN_ROOT="${TARN_ROOT:-$(dirname "$here")}"
 export TARN_BUILD="${TARN_BUILD:-$TARN_ROOT/build}"
 . "$TARN_ROOT/tools/wine-env.sh"
 
-# service name : driver file in $TARN_BUILD/bin
+# service name : driver file in $TARN_BUILD/x64/bin (64-bit Wine loads x64 drivers;
+# they serve 32-bit and 64-bit clients alike)
 DRIVERS=("TarnNullModem:tarn_nullmodem.sys" "TarnUsbStandin:tarn_usb.sys")
 
 # Optional settings of the null-modem ports, read by the driver when it starts:
@@ -26,7 +27,7 @@ configure() {
 start() {
     local entry name sys
     for entry in "${DRIVERS[@]}"; do
-        name="${entry%%:*}"; sys="$TARN_BUILD/bin/${entry#*:}"
+        name="${entry%%:*}"; sys="$TARN_BUILD/x64/bin/${entry#*:}"
         [ -f "$sys" ] || continue
         wine sc stop "$name" >/dev/null 2>&1
         wine sc delete "$name" >/dev/null 2>&1

@@ -1,8 +1,40 @@
-# Sourced by ./tarn and the test wrappers: the project's private Wine prefix.
+# Sourced by ./tarn and the test wrappers: the project's private Wine prefix,
+# and the loaders of the two architectures.
+#
+#   TARN_BUILD  the build folder: wineprefix/, x86/, x64/ and run-time state
+#   TARN_ARCH   x86 | x64: which build a wrapper runs (wine_for, system_folder_for)
 : "${TARN_ROOT:?}" "${TARN_BUILD:?}"
 export WINEPREFIX="$TARN_BUILD/wineprefix"
+# One win64 prefix serves both architectures (syswow64 only where 32-bit code runs).
 export WINEARCH=win64
 export WINEDEBUG="${WINEDEBUG:--all}"
 # No Mono or Gecko installation dialogs; nothing here needs them.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 unset DISPLAY WAYLAND_DISPLAY
+
+# Debian's `wine` wrapper (and winepath and wineboot through it) takes the
+# 32-bit loader whenever its file exists, even on a kernel that cannot run it.
+# Our own `wine` first on PATH runs the 64-bit loader, which starts a 32-bit
+# program itself where 32-bit code runs.
+case ":$PATH:" in
+    *":$TARN_ROOT/tools/shims:"*) ;;
+    *) export PATH="$TARN_ROOT/tools/shims:$PATH" ;;
+esac
+
+# The loader of one architecture, called directly.
+wine_for() {
+    case "$1" in
+        x86) echo /usr/lib/wine/wine ;;
+        x64) echo /usr/lib/wine/wine64 ;;
+        *) echo "unknown architecture '$1' (x86 or x64)" >&2; return 2 ;;
+    esac
+}
+
+# Where that bitness finds its regsvr32 and cscript in the win64 prefix.
+system_folder_for() {
+    case "$1" in
+        x86) echo 'C:\windows\syswow64' ;;
+        x64) echo 'C:\windows\system32' ;;
+        *) echo "unknown architecture '$1' (x86 or x64)" >&2; return 2 ;;
+    esac
+}

@@ -2,8 +2,9 @@
 # The module exports exactly its four entry points and imports only system DLLs
 # (its C and C++ run time are linked in).
 set -euo pipefail
-dll="$1"
-dump="$(i686-w64-mingw32-objdump -p "$dll")"
+# usage: check_module_tables.sh OBJDUMP DLL (the objdump of the DLL's architecture)
+objdump="$1" dll="$2"
+dump="$("$objdump" -p "$dll")"
 exports="$(printf '%s\n' "$dump" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | grep -E '^\s*\[ *[0-9]+\]' | awk '{print $NF}' | sort)"
 expected="$(printf '%s\n' DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer)"
 if [ "$exports" != "$expected" ]; then
