@@ -7,6 +7,7 @@
 
 #include "TarnDriver.h"
 #include "platform/unique_handle.h"
+#include "usb/device_interface.h"
 
 namespace tarn::usb {
 
@@ -23,10 +24,8 @@ UniqueFileHandle OpenDevice(const wchar_t* deviceName) noexcept;
 
 // The 6 bytes that start every vendor request: code, parameter 1, parameter 2,
 // each 16-bit little-endian.
-struct RequestBlock {
-    BYTE bytes[6];
-};
-constexpr DWORD kRequestBlockSize = sizeof(RequestBlock);
+using RequestBlock = TarnUsbRequestBlock;
+constexpr DWORD kRequestBlockSize = TARN_USB_REQUEST_BLOCK_SIZE;
 RequestBlock MakeRequestBlock(BYTE requestId, short param1, short param2) noexcept;
 
 // Vendor request with data to the device: `input` is the request block followed

@@ -71,7 +71,7 @@ STDMETHODIMP UsbDriver::VendorRequestWrite(unsigned char byteRequestID, short nP
 
     std::unique_ptr<BYTE[]> input(new (std::nothrow) BYTE[inputSize]);
     if (!input) return E_FAIL;
-    memcpy(input.get(), block.bytes, usb::kRequestBlockSize);
+    memcpy(input.get(), &block, usb::kRequestBlockSize);
     if (dataSize) memcpy(input.get() + usb::kRequestBlockSize, data.data(), dataSize);
     // Once sent, the request counts as made: the driver's answer is not examined.
     usb::VendorWrite(device_.get(), input.get(), inputSize);

@@ -1,29 +1,22 @@
 /*
- * The USB stand-in's interface: the device requests it answers and the control
- * device that lets tests and the `standin usb` tool inspect and steer it.
- * Plain C with fixed-width types, so the kernel-mode driver, C and C++ user-mode
- * clients share one definition.  All structures are packed to 4 bytes.
+ * The USB stand-in's interface: the device requests it answers (defined with
+ * the library, usb/device_interface.h) and the control device that lets tests
+ * and the `standin usb` tool inspect and steer it.  Plain C with fixed-width
+ * types, so the kernel-mode driver, C and C++ user-mode clients of either
+ * architecture share one definition.  All structures are packed to 4 bytes.
  */
 #ifndef TARN_USB_CONTROL_H
 #define TARN_USB_CONTROL_H
 
+#include <stddef.h>
 #include <stdint.h>
+
+#include "usb/device_interface.h"
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-/* METHOD_BUFFERED, FILE_ANY_ACCESS codes of device type FILE_DEVICE_UNKNOWN. */
-#define TARN_USB_CTL_CODE(function) ((uint32_t)(0x22u << 16) | ((uint32_t)(function) << 2))
-
-/* ---- The device's own requests (what a client of \\.\LUMOn or \\.\Q0215n sends) ---- */
-#define TARN_USB_VENDOR_WRITE   TARN_USB_CTL_CODE(0x800) /* in: block + data, out: none    */
-#define TARN_USB_VENDOR_READ    TARN_USB_CTL_CODE(0x801) /* in: block, out: n bytes        */
-#define TARN_USB_LOCK           TARN_USB_CTL_CODE(0x802) /* in: lock-type byte             */
-#define TARN_USB_UNLOCK         TARN_USB_CTL_CODE(0x803) /* in: lock-type byte             */
-#define TARN_USB_QUERY_LOCK     TARN_USB_CTL_CODE(0x804) /* in: lock-type byte, out: 1 byte */
-#define TARN_USB_RESET_IN       TARN_USB_CTL_CODE(0x805)
-#define TARN_USB_RESET_OUT      TARN_USB_CTL_CODE(0x806)
 /* Bulk transfers on the main endpoint, as they appear in the log and in failure
    injection (ReadFile and WriteFile carry no control code). */
 #define TARN_USB_BULK_READ      0x00000003u
@@ -31,7 +24,6 @@ extern "C" {
 /* In failure injection: any request of the device. */
 #define TARN_USB_ANY_REQUEST    0x00000000u
 
-#define TARN_USB_REQUEST_BLOCK_SIZE 6    /* code (u16), param1 (i16), param2 (i16) */
 #define TARN_USB_MAX_VENDOR_DATA    4096 /* data stage limit of a vendor request   */
 #define TARN_USB_LOCK_TYPES         8
 
@@ -141,6 +133,21 @@ typedef struct TarnUsbPlug {
 } TarnUsbPlug;
 
 #pragma pack(pop)
+
+/* The same layout for 32-bit and 64-bit clients and drivers. */
+TARN_STATIC_ASSERT(sizeof(TarnUsbDeviceId) == 4, "device id");
+TARN_STATIC_ASSERT(sizeof(TarnUsbLogQuery) == 4, "log query");
+TARN_STATIC_ASSERT(sizeof(TarnUsbLogHeader) == 12, "log header");
+TARN_STATIC_ASSERT(sizeof(TarnUsbLogEntry) == 36 + TARN_USB_LOG_DATA, "log entry");
+TARN_STATIC_ASSERT(offsetof(TarnUsbLogEntry, handle_id) == 8 && offsetof(TarnUsbLogEntry, status) == 24 &&
+                   offsetof(TarnUsbLogEntry, data) == 36, "log entry fields");
+TARN_STATIC_ASSERT(sizeof(TarnUsbDeviceStatus) == 44 + 4 * TARN_USB_LOCK_TYPES, "device status");
+TARN_STATIC_ASSERT(offsetof(TarnUsbDeviceStatus, max_in_flight) == 20 &&
+                   offsetof(TarnUsbDeviceStatus, lock_holders) == 44, "device status fields");
+TARN_STATIC_ASSERT(sizeof(TarnUsbFailure) == 16 && offsetof(TarnUsbFailure, status) == 12, "failure");
+TARN_STATIC_ASSERT(sizeof(TarnUsbDelay) == 12, "delay");
+TARN_STATIC_ASSERT(sizeof(TarnUsbShortRead) == 8, "short read");
+TARN_STATIC_ASSERT(sizeof(TarnUsbPlug) == 8, "plug");
 
 #ifdef __cplusplus
 }

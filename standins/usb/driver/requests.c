@@ -27,7 +27,9 @@ static BOOLEAN take_armed_failure_locked(UsbDevice *device, ULONG code, NTSTATUS
 
 static ULONG vendor_code(const UCHAR *block)
 {
-    return block[0] | (block[1] << 8);
+    TarnUsbRequestBlock request;
+    RtlCopyMemory(&request, block, sizeof request); /* the buffer holds it unaligned */
+    return request.request;
 }
 
 static NTSTATUS vendor_write_locked(UsbDevice *device, const UCHAR *in, ULONG in_length, ULONG out_length)
