@@ -37,11 +37,9 @@ STDMETHODIMP ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
         return hr == E_NOINTERFACE || SUCCEEDED(hr) ? CONNECT_E_CANNOTCONNECT : hr;
     }
     Lock lock(sinks_.ObjectLock());
-    if (!sinks_.Add(events.get())) {
-        *cookie = 0;
-        return CONNECT_E_ADVISELIMIT;  // `events` lets go of the sink
-    }
-    *cookie = SinkList::CookieOf(events.detach());
+    *cookie = sinks_.Add(events.get());
+    if (*cookie == 0) return CONNECT_E_ADVISELIMIT;  // `events` lets go of the sink
+    events.detach();  // the list holds that reference now
     return S_OK;
 }
 

@@ -7,73 +7,90 @@
 namespace tarn {
 
 SinkList::~SinkList() {
-    IDispatch** slots = Slots();
+    Slot* slots = Slots();
     for (size_t i = 0, n = count_; i < n; ++i)
-        if (slots[i]) std::exchange(slots[i], nullptr)->Release();
+        if (slots[i].sink) std::exchange(slots[i].sink, nullptr)->Release();
 }
 
-DWORD SinkList::CookieOf(IDispatch* sink) noexcept {
-    // Pointers are 32 bits wide on this platform: the value itself is the cookie.
-    return static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(sink));
+template <class Matches>
+SinkList::Slot* SinkList::FirstOccupied(Matches matches) noexcept {
+    Slot* slots = Slots();
+    for (size_t i = 0, n = count_; i < n; ++i)
+        if (slots[i].sink && matches(slots[i])) return &slots[i];
+    return nullptr;
 }
 
-bool SinkList::Add(IDispatch* sink) noexcept {
-    Lock lock(lock_);
+DWORD SinkList::CookieFor(IDispatch* sink) noexcept {
+    if (const Slot* same = FirstOccupied([sink](const Slot& slot) { return slot.sink == sink; }))
+        return same->cookie;
+    if constexpr (sizeof(sink) <= sizeof(DWORD)) {
+        return static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(sink));
+    } else {
+        // Cut to 32 bits, two pointers could share a cookie, or a pointer could give 0.
+        auto inUse = [this](DWORD cookie) {
+            return FirstOccupied([cookie](const Slot& slot) { return slot.cookie == cookie; }) != nullptr;
+        };
+        do ++lastCookie_;
+        while (lastCookie_ == 0 || inUse(lastCookie_));
+        return lastCookie_;
+    }
+}
+
+// The lowest empty slot, after growing the list if it has none; null when it cannot grow.
+SinkList::Slot* SinkList::EmptySlot() noexcept {
     const size_t count = count_;
     if (count == 0) {
-        single_ = sink;
         count_ = 1;
-        return true;
+        return &single_;
     }
     if (count == 1) {
-        std::unique_ptr<IDispatch*[]> slots(new (std::nothrow) IDispatch*[4]());
-        if (!slots) return false;
-        slots[0] = std::exchange(single_, nullptr);
+        std::unique_ptr<Slot[]> slots(new (std::nothrow) Slot[4]());
+        if (!slots) return nullptr;
+        slots[0] = std::exchange(single_, Slot{});
         array_ = std::move(slots);
         count_ = 4;
     }
-    for (size_t i = 0; i < count_; ++i) {
-        if (!array_[i]) {
-            array_[i] = sink;
-            return true;
-        }
-    }
+    for (size_t i = 0; i < count_; ++i)
+        if (!array_[i].sink) return &array_[i];
     const size_t doubled = count_ * 2;
-    std::unique_ptr<IDispatch*[]> slots(new (std::nothrow) IDispatch*[doubled]());
-    if (!slots) return false;
-    const size_t first_new = count_;
-    std::copy(array_.get(), array_.get() + first_new, slots.get());
-    slots[first_new] = sink;
+    std::unique_ptr<Slot[]> slots(new (std::nothrow) Slot[doubled]());
+    if (!slots) return nullptr;
+    const size_t firstNew = count_;
+    std::copy(array_.get(), array_.get() + firstNew, slots.get());
     array_ = std::move(slots);
     count_ = doubled;
-    return true;
+    return &array_[firstNew];
+}
+
+DWORD SinkList::Add(IDispatch* sink) noexcept {
+    Lock lock(lock_);
+    const DWORD cookie = CookieFor(sink);
+    Slot* slot = EmptySlot();
+    if (!slot) return 0;
+    *slot = {sink, cookie};
+    return cookie;
 }
 
 ComPtr<IDispatch> SinkList::Remove(DWORD cookie) noexcept {
     if (cookie == 0) return {};
     Lock lock(lock_);
-    const size_t count = count_;
-    IDispatch** slots = Slots();
-    for (size_t i = 0; i < count; ++i) {
-        if (slots[i] && CookieOf(slots[i]) == cookie) {
-            IDispatch* removed = std::exchange(slots[i], nullptr);
-            if (count == 1) count_ = 0;  // the single sink is gone: the list is empty again
-            return ComPtr<IDispatch>::Attach(removed);
-        }
-    }
-    return {};
+    Slot* slot = FirstOccupied([cookie](const Slot& s) { return s.cookie == cookie; });
+    if (!slot) return {};
+    IDispatch* removed = std::exchange(*slot, Slot{}).sink;
+    if (count_ == 1) count_ = 0;  // the single sink is gone: the list is empty again
+    return ComPtr<IDispatch>::Attach(removed);
 }
 
 std::vector<CONNECTDATA> SinkList::Snapshot() const {
     Lock lock(lock_);
     std::vector<CONNECTDATA> connections;
-    IDispatch* const* slots = Slots();
+    const Slot* slots = Slots();
     const size_t count = count_;
     connections.reserve(count);  // the only allocation: it throws before any reference is taken
     for (size_t i = 0; i < count; ++i) {
-        if (!slots[i]) continue;
-        slots[i]->AddRef();
-        connections.push_back({slots[i], CookieOf(slots[i])});
+        if (!slots[i].sink) continue;
+        slots[i].sink->AddRef();
+        connections.push_back({slots[i].sink, slots[i].cookie});
     }
     return connections;
 }
@@ -81,7 +98,7 @@ std::vector<CONNECTDATA> SinkList::Snapshot() const {
 ComPtr<IDispatch> SinkList::SinkAt(size_t index) const noexcept {
     Lock lock(lock_);
     if (index >= count_) return {};
-    return ComPtr<IDispatch>(Slots()[index]);
+    return ComPtr<IDispatch>(Slots()[index].sink);
 }
 
 template <class PrepareArgument>

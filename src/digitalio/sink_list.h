@@ -4,9 +4,13 @@
 //
 // Slots: none while empty, one sink held alone after the first connection, an
 // array of 4 (doubled when full, never shrunk or compacted) once a second sink
-// connects.  A new sink takes the lowest empty slot.  The cookie of a
-// connection is the held pointer's value, so the same sink connected twice has
-// two slots with one cookie, and a removal empties the first matching slot.
+// connects.  A new sink takes the lowest empty slot.
+//
+// Each slot keeps its connection's cookie beside the sink.  The same sink
+// (the same held pointer) connected twice has two slots with one cookie, and a
+// removal empties the first matching slot.  Where a pointer fits in 32 bits the
+// cookie is its value; wider pointers do not fit, so there the list numbers
+// its connections, skipping 0 and every cookie still in use.
 //
 // The owner's object lock guards the slots.  A firing holds it only while it
 // takes one slot's sink, never while a sink runs.
@@ -34,10 +38,10 @@ public:
     SinkList& operator=(const SinkList&) = delete;
 
     CriticalSection& ObjectLock() const noexcept { return lock_; }
-    static DWORD CookieOf(IDispatch* sink) noexcept;
 
-    // Takes over the caller's reference on success; false when the list cannot grow.
-    bool Add(IDispatch* sink) noexcept;
+    // The new connection's cookie, taking over the caller's reference; 0 when
+    // the list cannot grow (the caller keeps its reference then).
+    DWORD Add(IDispatch* sink) noexcept;
     // The reference the emptied slot held, or null when no slot holds `cookie`.
     ComPtr<IDispatch> Remove(DWORD cookie) noexcept;
     // Every occupied slot in slot order, each with a reference of its own.
@@ -51,16 +55,26 @@ public:
     bool FireLevel(DISPID id, long level, const bool* ownerGone) noexcept;
 
 private:
+    struct Slot {
+        IDispatch* sink = nullptr;  // null: the slot is empty
+        DWORD cookie = 0;
+    };
+
     template <class PrepareArgument>
     bool Fire(DISPID id, PrepareArgument&& prepare, const bool* ownerGone) noexcept;
     ComPtr<IDispatch> SinkAt(size_t index) const noexcept;
-    IDispatch** Slots() noexcept { return count_ == 1 ? &single_ : array_.get(); }
-    IDispatch* const* Slots() const noexcept { return count_ == 1 ? &single_ : array_.get(); }
+    DWORD CookieFor(IDispatch* sink) noexcept;
+    Slot* EmptySlot() noexcept;
+    template <class Matches>
+    Slot* FirstOccupied(Matches matches) noexcept;
+    Slot* Slots() noexcept { return count_ == 1 ? &single_ : array_.get(); }
+    const Slot* Slots() const noexcept { return count_ == 1 ? &single_ : array_.get(); }
 
     CriticalSection& lock_;
     std::atomic<size_t> count_{0};  // read once per firing without the lock
-    IDispatch* single_ = nullptr;
-    std::unique_ptr<IDispatch*[]> array_;
+    Slot single_;
+    std::unique_ptr<Slot[]> array_;
+    DWORD lastCookie_ = 0;  // the numbering of connections where pointers are wider than cookies
 };
 
 }  // namespace tarn

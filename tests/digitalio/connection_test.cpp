@@ -2,6 +2,12 @@
 // protocol, the sink list's slots and cookies, GetGUID, and the life of sinks.
 #include <olectl.h>
 
+#include <cstdint>
+#include <memory>
+#include <new>
+#include <utility>
+
+#include "automation/unique_bstr.h"
 #include "common/com_test_support.h"
 #include "digitalio/event_sink.h"
 
@@ -154,7 +160,7 @@ TEST_F(ConnectionTest, SlotsKeepConnectionOrderAndReuseTheLowestEmptySlot) {
     ASSERT_EQ(5u, all.size());
     EXPECT_EQ(c5, all[3].dwCookie);
     EXPECT_EQ(c6, all[4].dwCookie);
-    // The pointer the list holds answers the event interface; the cookie is that pointer.
+    // The pointer the list holds answers the event interface.
     ComPtr<IUnknown> held;
     ASSERT_HRESULT_SUCCEEDED(all[0].pUnk->QueryInterface(IID_IUnknown, held.put_void()));
     ComPtr<IUnknown> s1Identity;
@@ -222,6 +228,133 @@ TEST_F(ConnectionTest, HoldingTheConnectionPointKeepsTheObjectAlive) {
     EXPECT_EQ(S_OK, point->Unadvise(cookie));
     point.reset();
     EXPECT_EQ(alone, sink->RefCount());
+}
+
+// A sink that lives in memory the test places (so its address is the held
+// pointer) and counts the OnText events it receives.
+class PlacedSink final : public IDispatch {
+public:
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        *out = nullptr;
+        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != DIID__IRs232DigitalIoDriverEvents)
+            return E_NOINTERFACE;
+        *out = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ::InterlockedIncrement(&refs_); }
+    STDMETHODIMP_(ULONG) Release() override { return ::InterlockedDecrement(&refs_); }  // the test frees the memory
+    STDMETHODIMP GetTypeInfoCount(UINT* n) override {
+        if (n) *n = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+        if (id == kOnText) ::InterlockedIncrement(&texts_);
+        return S_OK;
+    }
+    LONG Texts() const { return texts_; }
+
+private:
+    LONG refs_ = 1;
+    LONG texts_ = 0;
+};
+
+struct FreePlacedSink {
+    void operator()(PlacedSink* sink) const noexcept {
+        sink->~PlacedSink();
+        ::VirtualFree(sink, 0, MEM_RELEASE);
+    }
+};
+using PlacedSinkPtr = std::unique_ptr<PlacedSink, FreePlacedSink>;
+
+// A sink at `address` (anywhere when 0); null when that address is taken.
+PlacedSinkPtr PlaceSink(std::uintptr_t address) {
+    void* memory = ::VirtualAlloc(reinterpret_cast<void*>(address), sizeof(PlacedSink), MEM_RESERVE | MEM_COMMIT,
+                                  PAGE_READWRITE);
+    return PlacedSinkPtr(memory ? new (memory) PlacedSink : nullptr);
+}
+
+// With 64-bit pointers: one sink per low half, each above 4 GiB in the first
+// free 4-GiB stretch after the previous one's.  With 32-bit pointers: anywhere.
+std::vector<PlacedSinkPtr> PlaceSinks(std::initializer_list<std::uint32_t> lowHalves) {
+    std::vector<PlacedSinkPtr> sinks;
+    std::uint64_t high = 1;
+    for (const std::uint32_t low : lowHalves) {
+        PlacedSinkPtr sink;
+        if constexpr (sizeof(void*) == 8) {
+            for (; !sink && high < 0x100; ++high) sink = PlaceSink(static_cast<std::uintptr_t>(high << 32 | low));
+        } else {
+            sink = PlaceSink(0);
+        }
+        sinks.push_back(std::move(sink));
+    }
+    return sinks;
+}
+
+class PlacedSinkTest : public ConnectionTest {
+protected:
+    using Connection = std::pair<const void*, DWORD>;  // held pointer, cookie
+    std::vector<Connection> Held() {
+        std::vector<Connection> held;
+        for (const CONNECTDATA& c : Connections()) held.emplace_back(c.pUnk, c.dwCookie);
+        return held;
+    }
+    // Open fires OnText; a name that is not a device opens as a plain file.
+    void FireOnText() {
+        wchar_t folder[MAX_PATH], file[MAX_PATH];
+        ::GetTempPathW(MAX_PATH, folder);
+        ASSERT_NE(0u, ::GetTempFileNameW(folder, L"trn", 0, file));
+        VARIANT_BOOL opened = 0;
+        EXPECT_EQ(S_OK, driver->Open(UniqueBstr(::SysAllocString(file)).get(), &opened));
+        EXPECT_EQ(S_OK, driver->Close());
+        ::DeleteFileW(file);
+    }
+    std::vector<PlacedSinkPtr> sinks;  // a member: freed only after TearDown has let the object go
+};
+
+// Cut to 32 bits, the pointers of sinks 4 GiB apart are equal and a pointer
+// whose low half is 0 is 0: every live connection still needs a cookie of its
+// own, shared only by the same sink connected twice.
+TEST_F(PlacedSinkTest, EverySinkHasACookieOfItsOwnWhereverItLives) {
+    sinks = PlaceSinks({0x0ABC0000, 0x0ABC0000, 0});
+    for (const PlacedSinkPtr& sink : sinks) ASSERT_TRUE(sink) << "no free address for a sink";
+    PlacedSink *const a = sinks[0].get(), *const b = sinks[1].get(), *const z = sinks[2].get();
+    const auto low = [](const void* p) { return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(p)); };
+    if constexpr (sizeof(void*) == 8) {
+        ASSERT_EQ(low(a), low(b));
+        ASSERT_EQ(0u, low(z));
+    }
+
+    PlacedSink* const order[] = {a, b, z, a};
+    DWORD cookies[4] = {};
+    for (int i = 0; i < 4; ++i) ASSERT_EQ(S_OK, point->Advise(order[i], &cookies[i]));
+    const DWORD ca = cookies[0], cb = cookies[1], cz = cookies[2];
+    EXPECT_EQ(ca, cookies[3]) << "the same sink twice has one cookie";
+    for (const DWORD cookie : {ca, cb, cz}) EXPECT_NE(0u, cookie);
+    EXPECT_NE(ca, cb);
+    EXPECT_NE(ca, cz);
+    EXPECT_NE(cb, cz);
+    if constexpr (sizeof(void*) == 4) {
+        for (int i = 0; i < 4; ++i) EXPECT_EQ(low(order[i]), cookies[i]) << "the cookie is the held pointer";
+    }
+    EXPECT_EQ(Held(), (std::vector<Connection>{{a, ca}, {b, cb}, {z, cz}, {a, ca}}));
+
+    ASSERT_EQ(S_OK, point->Unadvise(cb));
+    EXPECT_EQ(Held(), (std::vector<Connection>{{a, ca}, {z, cz}, {a, ca}}));
+    FireOnText();
+    EXPECT_EQ(2, a->Texts());
+    EXPECT_EQ(0, b->Texts());
+    EXPECT_EQ(1, z->Texts());
+
+    ASSERT_EQ(S_OK, point->Unadvise(ca));  // the first of a's two slots
+    ASSERT_EQ(S_OK, point->Unadvise(cz));
+    DWORD again = 0;
+    ASSERT_EQ(S_OK, point->Advise(b, &again));
+    EXPECT_NE(0u, again);
+    EXPECT_EQ(Held(), (std::vector<Connection>{{b, again}, {a, ca}})) << "b takes the lowest empty slot";
 }
 
 }  // namespace
