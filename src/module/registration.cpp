@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <memory>
+
 #include "module/module.h"
 #include "module/registrar.h"
 
@@ -40,6 +42,13 @@ HRESULT RunRegistrarScripts(bool registering, const wchar_t* modulePath) noexcep
     return S_OK;
 }
 
+// The attributes of a loaded type library, handed back to it when done.
+struct LibraryAttributesRelease {
+    ITypeLib* library;
+    void operator()(TLIBATTR* attributes) const noexcept { library->ReleaseTLibAttr(attributes); }
+};
+using LibraryAttributes = std::unique_ptr<TLIBATTR, LibraryAttributesRelease>;
+
 }  // namespace
 }  // namespace tarn
 
@@ -60,5 +69,13 @@ STDAPI DllUnregisterServer() {
     wchar_t path[MAX_PATH];
     RETURN_IF_FAILED(ModulePath(path));
     RETURN_IF_FAILED(RunRegistrarScripts(false, path));
-    return ::UnRegisterTypeLib(Module().LibraryId(), 1, 0, LANG_NEUTRAL, SYS_WIN32);
+    // Registration files the library under its own platform (win32 or win64);
+    // removing exactly that entry leaves the other build's entry in place.
+    ComPtr<ITypeLib> library;
+    RETURN_IF_FAILED(::LoadTypeLibEx(path, REGKIND_NONE, library.put()));
+    TLIBATTR* raw = nullptr;
+    RETURN_IF_FAILED(library->GetLibAttr(&raw));
+    const LibraryAttributes attributes(raw, LibraryAttributesRelease{library.get()});
+    return ::UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
+                               attributes->lcid, attributes->syskind);
 }

@@ -122,5 +122,33 @@ TEST_F(Registration, UnregisteringRemovesEverythingAndDispatchRecovers) {
     EXPECT_EQ(id, 102);
 }
 
+// A 32-bit and a 64-bit build registered side by side share the library's
+// version key, each with an entry of its own platform; unregistering one build
+// removes its own entry and leaves the other's.  Where the other build is not
+// registered, an entry is planted for it (and taken away again afterwards).
+TEST_F(Registration, UnregisteringRemovesOnlyThisPlatformsTypeLibraryEntry) {
+    const std::wstring version = L"TypeLib\\{5A4FDAAF-053D-4135-8AC1-747A5E1B8186}\\1.0\\0\\";
+    const bool wide = sizeof(void*) == 8;
+    const std::wstring own = version + (wide ? L"win64" : L"win32");
+    const std::wstring other = version + (wide ? L"win32" : L"win64");
+
+    ASSERT_HRESULT_SUCCEEDED(register_());
+    ASSERT_TRUE(KeyExists(own)) << "the library is filed under this build's platform";
+    const bool planted = !KeyExists(other);
+    if (planted) {
+        const std::wstring path = ModulePath();
+        ASSERT_EQ(::RegSetKeyValueW(HKEY_CLASSES_ROOT, other.c_str(), nullptr, REG_SZ, path.c_str(),
+                                    static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t))),
+                  ERROR_SUCCESS);
+    }
+    const std::wstring otherBefore = StringValue(other);
+
+    EXPECT_HRESULT_SUCCEEDED(unregister_());
+    EXPECT_FALSE(KeyExists(own));
+    EXPECT_EQ(StringValue(other), otherBefore);
+
+    if (planted) ::RegDeleteKeyW(HKEY_CLASSES_ROOT, other.c_str());
+}
+
 }  // namespace
 }  // namespace tarn::test
