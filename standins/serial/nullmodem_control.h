@@ -12,9 +12,22 @@
  *
  * Plain C, usable from C++ and from kernel mode.  Ports are named by their COM
  * number.  The control device may be opened by any number of handles.
+ * Every structure has fixed-width fields and is packed to 4 bytes, so 32-bit
+ * and 64-bit clients and the driver share one layout.
  */
 #ifndef TARN_NULLMODEM_CONTROL_H
 #define TARN_NULLMODEM_CONTROL_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifndef TARN_STATIC_ASSERT
+#ifdef __cplusplus
+#define TARN_STATIC_ASSERT(condition, text) static_assert(condition, text)
+#else
+#define TARN_STATIC_ASSERT(condition, text) _Static_assert(condition, text)
+#endif
+#endif
 
 #ifndef CTL_CODE
 #define CTL_CODE(DeviceType, Function, Method, Access) \
@@ -109,52 +122,73 @@ enum NULLMODEM_LINE_SOURCE { NULLMODEM_LINE_WIRED = 0, NULLMODEM_LINE_FORCED_ON 
 
 #define NULLMODEM_INFO_VERSION 1
 
+#pragma pack(push, 4)
+
 typedef struct NULLMODEM_INFO {
-    unsigned long version;                   /* NULLMODEM_INFO_VERSION */
-    unsigned long portCount;
-    unsigned long ports[NULLMODEM_MAX_PORTS]; /* COM numbers; ports[2k] and ports[2k+1] are wired together */
+    uint32_t version;                        /* NULLMODEM_INFO_VERSION */
+    uint32_t portCount;
+    uint32_t ports[NULLMODEM_MAX_PORTS];     /* COM numbers; ports[2k] and ports[2k+1] are wired together */
 } NULLMODEM_INFO;
 
 typedef struct NULLMODEM_PORT_REF {
-    unsigned long port;
+    uint32_t port;
 } NULLMODEM_PORT_REF;
 
 typedef struct NULLMODEM_LINE_REQUEST {
-    unsigned long port;
-    unsigned long line;   /* enum NULLMODEM_LINE */
-    unsigned long source; /* enum NULLMODEM_LINE_SOURCE */
+    uint32_t port;
+    uint32_t line;   /* enum NULLMODEM_LINE */
+    uint32_t source; /* enum NULLMODEM_LINE_SOURCE */
 } NULLMODEM_LINE_REQUEST;
 
 typedef struct NULLMODEM_FAULT_REQUEST {
-    unsigned long port;
-    unsigned long kind;   /* enum NULLMODEM_REQUEST_KIND, or NULLMODEM_REQ_ANY_ESCAPE */
-    unsigned long count;  /* how many of the next requests of that kind fail; 0 clears */
-    long status;          /* NTSTATUS they fail with, e.g. 0xC0000001 (STATUS_UNSUCCESSFUL) */
+    uint32_t port;
+    uint32_t kind;   /* enum NULLMODEM_REQUEST_KIND, or NULLMODEM_REQ_ANY_ESCAPE */
+    uint32_t count;  /* how many of the next requests of that kind fail; 0 clears */
+    int32_t status;  /* NTSTATUS they fail with, e.g. 0xC0000001 (STATUS_UNSUCCESSFUL) */
 } NULLMODEM_FAULT_REQUEST;
 
 typedef struct NULLMODEM_SWITCH_REQUEST {
-    unsigned long port;
-    unsigned long on;
+    uint32_t port;
+    uint32_t on;
 } NULLMODEM_SWITCH_REQUEST;
 
 typedef struct NULLMODEM_PORT_STATE {
-    unsigned long port;
-    unsigned long peer;
-    unsigned long isOpen;
-    unsigned long plugged;
-    unsigned long pacing;
-    unsigned long dtr, rts, breakOn;         /* this port's outputs */
-    unsigned long modemStatus;               /* what GET_MODEMSTATUS answers: 0x10 CTS, 0x20 DSR, 0x40 RI, 0x80 DCD */
-    unsigned long lineSource[NULLMODEM_LINE_COUNT]; /* enum NULLMODEM_LINE_SOURCE, by enum NULLMODEM_LINE */
-    unsigned long baudRate;
-    unsigned long waitMask;
-    unsigned long waitsPending;              /* 0 or 1 */
-    unsigned long readsPending;
-    unsigned long writesPending;
-    unsigned long bytesInInputQueue;
-    unsigned long bytesReceived;             /* since the last reset */
-    unsigned long bytesSent;
-    unsigned long requests[NULLMODEM_REQ_COUNT]; /* by enum NULLMODEM_REQUEST_KIND, since the last reset */
+    uint32_t port;
+    uint32_t peer;
+    uint32_t isOpen;
+    uint32_t plugged;
+    uint32_t pacing;
+    uint32_t dtr, rts, breakOn;              /* this port's outputs */
+    uint32_t modemStatus;                    /* what GET_MODEMSTATUS answers: 0x10 CTS, 0x20 DSR, 0x40 RI, 0x80 DCD */
+    uint32_t lineSource[NULLMODEM_LINE_COUNT]; /* enum NULLMODEM_LINE_SOURCE, by enum NULLMODEM_LINE */
+    uint32_t baudRate;
+    uint32_t waitMask;
+    uint32_t waitsPending;                   /* 0 or 1 */
+    uint32_t readsPending;
+    uint32_t writesPending;
+    uint32_t bytesInInputQueue;
+    uint32_t bytesReceived;                  /* since the last reset */
+    uint32_t bytesSent;
+    uint32_t requests[NULLMODEM_REQ_COUNT];  /* by enum NULLMODEM_REQUEST_KIND, since the last reset */
 } NULLMODEM_PORT_STATE;
+
+#pragma pack(pop)
+
+/* The same layout for 32-bit and 64-bit clients and the driver. */
+TARN_STATIC_ASSERT(sizeof(NULLMODEM_INFO) == 8 + 4 * NULLMODEM_MAX_PORTS, "info");
+TARN_STATIC_ASSERT(offsetof(NULLMODEM_INFO, ports) == 8, "info: port list at byte 8");
+TARN_STATIC_ASSERT(sizeof(NULLMODEM_PORT_REF) == 4, "port reference");
+TARN_STATIC_ASSERT(sizeof(NULLMODEM_LINE_REQUEST) == 12, "line request");
+TARN_STATIC_ASSERT(offsetof(NULLMODEM_LINE_REQUEST, source) == 8, "line request: source at byte 8");
+TARN_STATIC_ASSERT(sizeof(NULLMODEM_FAULT_REQUEST) == 16, "fault request");
+TARN_STATIC_ASSERT(offsetof(NULLMODEM_FAULT_REQUEST, status) == 12, "fault request: status at byte 12");
+TARN_STATIC_ASSERT(sizeof(NULLMODEM_SWITCH_REQUEST) == 8, "switch request");
+TARN_STATIC_ASSERT(offsetof(NULLMODEM_SWITCH_REQUEST, on) == 4, "switch request: switch at byte 4");
+TARN_STATIC_ASSERT(offsetof(NULLMODEM_PORT_STATE, modemStatus) == 32 &&
+                   offsetof(NULLMODEM_PORT_STATE, lineSource) == 36 &&
+                   offsetof(NULLMODEM_PORT_STATE, baudRate) == 52 &&
+                   offsetof(NULLMODEM_PORT_STATE, bytesSent) == 80 &&
+                   offsetof(NULLMODEM_PORT_STATE, requests) == 84, "port state fields");
+TARN_STATIC_ASSERT(sizeof(NULLMODEM_PORT_STATE) == 84 + 4 * NULLMODEM_REQ_COUNT, "port state");
 
 #endif /* TARN_NULLMODEM_CONTROL_H */

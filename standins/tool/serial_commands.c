@@ -1,6 +1,7 @@
 /* standin serial ...: the null-modem serial ports' control device from a shell. */
 #include <windows.h>
 
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <wchar.h>
@@ -11,7 +12,7 @@
 
 typedef struct KindName {
     const char *name;
-    unsigned long kind;
+    uint32_t kind;
 } KindName;
 
 static const KindName kKinds[] = {
@@ -59,23 +60,23 @@ static int Is(const wchar_t *arg, const char *word)
     return !*arg && !*word;
 }
 
-static int ParseNumber(const wchar_t *text, unsigned long *value)
+static int ParseNumber(const wchar_t *text, uint32_t *value)
 {
     wchar_t *end = NULL;
     if (!*text)
         return 0;
-    *value = wcstoul(text, &end, 0);
+    *value = (uint32_t)wcstoul(text, &end, 0);
     return *end == 0;
 }
 
-static int ParsePort(const wchar_t *text, unsigned long *port)
+static int ParsePort(const wchar_t *text, uint32_t *port)
 {
     if (towlower(text[0]) == L'c' && towlower(text[1]) == L'o' && towlower(text[2]) == L'm')
         text += 3;
     return ParseNumber(text, port) && *port > 0;
 }
 
-static int ParseOnOff(const wchar_t *text, unsigned long *on)
+static int ParseOnOff(const wchar_t *text, uint32_t *on)
 {
     if (Is(text, "on") || Is(text, "1"))
         *on = 1;
@@ -110,7 +111,7 @@ static int Request(Control *control, DWORD code, const void *in, DWORD inSize, v
     return DeviceIoControl(control->handle, code, (void *)in, inSize, out, outSize, &n, NULL) != FALSE;
 }
 
-static int GetState(Control *control, unsigned long port, NULLMODEM_PORT_STATE *state)
+static int GetState(Control *control, uint32_t port, NULLMODEM_PORT_STATE *state)
 {
     NULLMODEM_PORT_REF ref = { port };
     return Request(control, IOCTL_NULLMODEM_GET_PORT, &ref, sizeof ref, state, sizeof *state);
@@ -118,8 +119,8 @@ static int GetState(Control *control, unsigned long port, NULLMODEM_PORT_STATE *
 
 static void PrintLines(const NULLMODEM_PORT_STATE *s)
 {
-    static const unsigned long bits[NULLMODEM_LINE_COUNT] = { 0x10, 0x20, 0x40, 0x80 };
-    printf("out: DTR=%lu RTS=%lu break=%lu  in:", s->dtr, s->rts, s->breakOn);
+    static const uint32_t bits[NULLMODEM_LINE_COUNT] = { 0x10, 0x20, 0x40, 0x80 };
+    printf("out: DTR=%u RTS=%u break=%u  in:", s->dtr, s->rts, s->breakOn);
     for (int line = 0; line < NULLMODEM_LINE_COUNT; line++)
         printf(" %s=%d%s", kLineNames[line], (s->modemStatus & bits[line]) != 0,
                s->lineSource[line] == NULLMODEM_LINE_WIRED ? "" : "(forced)");
@@ -130,11 +131,11 @@ static int List(Control *control)
     NULLMODEM_INFO info;
     if (!Request(control, IOCTL_NULLMODEM_GET_INFO, NULL, 0, &info, sizeof info))
         return Fail("cannot read the port list");
-    for (unsigned long i = 0; i < info.portCount; i++) {
+    for (uint32_t i = 0; i < info.portCount; i++) {
         NULLMODEM_PORT_STATE s;
         if (!GetState(control, info.ports[i], &s))
             return Fail("cannot read a port");
-        printf("COM%lu <-> COM%lu  %-6s %-9s ", s.port, s.peer, s.isOpen ? "open" : "closed",
+        printf("COM%u <-> COM%u  %-6s %-9s ", s.port, s.peer, s.isOpen ? "open" : "closed",
                s.plugged ? "plugged" : "unplugged");
         PrintLines(&s);
         printf("%s\n", s.pacing ? "  paced" : "");
@@ -142,32 +143,32 @@ static int List(Control *control)
     return 0;
 }
 
-static int Show(Control *control, unsigned long port)
+static int Show(Control *control, uint32_t port)
 {
     NULLMODEM_PORT_STATE s;
     if (!GetState(control, port, &s))
         return Fail("no such port");
-    printf("COM%lu, wired to COM%lu: %s, %s, %s, %lu baud\n", s.port, s.peer, s.isOpen ? "open" : "closed",
+    printf("COM%u, wired to COM%u: %s, %s, %s, %u baud\n", s.port, s.peer, s.isOpen ? "open" : "closed",
            s.plugged ? "plugged" : "unplugged", s.pacing ? "paced" : "not paced", s.baudRate);
     PrintLines(&s);
-    printf("\nwait mask 0x%lx, waits pending %lu, reads pending %lu, writes pending %lu\n", s.waitMask,
+    printf("\nwait mask 0x%x, waits pending %u, reads pending %u, writes pending %u\n", s.waitMask,
            s.waitsPending, s.readsPending, s.writesPending);
-    printf("input queue %lu bytes; received %lu, sent %lu bytes\nrequests:", s.bytesInInputQueue, s.bytesReceived,
+    printf("input queue %u bytes; received %u, sent %u bytes\nrequests:", s.bytesInInputQueue, s.bytesReceived,
            s.bytesSent);
     for (size_t i = 0; i < sizeof kKinds / sizeof kKinds[0]; i++)
         if (kKinds[i].kind < NULLMODEM_REQ_COUNT && s.requests[kKinds[i].kind])
-            printf(" %s=%lu", kKinds[i].name, s.requests[kKinds[i].kind]);
+            printf(" %s=%u", kKinds[i].name, s.requests[kKinds[i].kind]);
     printf("\n");
     return 0;
 }
 
-static int SetLine(Control *control, unsigned long port, unsigned long line, unsigned long source)
+static int SetLine(Control *control, uint32_t port, uint32_t line, uint32_t source)
 {
     NULLMODEM_LINE_REQUEST r = { port, line, source };
     return Request(control, IOCTL_NULLMODEM_SET_LINE, &r, sizeof r, NULL, 0);
 }
 
-static int Switch(Control *control, DWORD code, unsigned long port, unsigned long on)
+static int Switch(Control *control, DWORD code, uint32_t port, uint32_t on)
 {
     NULLMODEM_SWITCH_REQUEST r = { port, on };
     return Request(control, code, &r, sizeof r, NULL, 0);
@@ -175,12 +176,12 @@ static int Switch(Control *control, DWORD code, unsigned long port, unsigned lon
 
 static int Reset(Control *control, const wchar_t *which)
 {
-    unsigned long port;
+    uint32_t port;
     if (Is(which, "all")) {
         NULLMODEM_INFO info;
         if (!Request(control, IOCTL_NULLMODEM_GET_INFO, NULL, 0, &info, sizeof info))
             return Fail("cannot read the port list");
-        for (unsigned long i = 0; i < info.portCount; i++) {
+        for (uint32_t i = 0; i < info.portCount; i++) {
             NULLMODEM_PORT_REF ref = { info.ports[i] };
             if (!Request(control, IOCTL_NULLMODEM_RESET_PORT, &ref, sizeof ref, NULL, 0))
                 return Fail("cannot reset a port");
@@ -196,7 +197,7 @@ static int Reset(Control *control, const wchar_t *which)
 static int Run(Control *control, int argc, wchar_t **argv)
 {
     const wchar_t *command = argv[1];
-    unsigned long port = 0, value = 0;
+    uint32_t port = 0, value = 0;
 
     if (Is(command, "list") && argc == 2)
         return List(control);
@@ -208,7 +209,7 @@ static int Run(Control *control, int argc, wchar_t **argv)
     if (Is(command, "show") && argc == 3)
         return Show(control, port);
     if (Is(command, "ring") && (argc == 3 || argc == 4)) {
-        unsigned long ms = 500;
+        uint32_t ms = 500;
         if (argc == 4 && !ParseNumber(argv[3], &ms))
             return Usage();
         if (!SetLine(control, port, NULLMODEM_LINE_RI, NULLMODEM_LINE_FORCED_ON))
@@ -217,8 +218,8 @@ static int Run(Control *control, int argc, wchar_t **argv)
         return SetLine(control, port, NULLMODEM_LINE_RI, NULLMODEM_LINE_WIRED) ? 0 : Fail("cannot end the ring");
     }
     if (Is(command, "line") && argc == 5) {
-        unsigned long line = NULLMODEM_LINE_COUNT, source;
-        for (unsigned long i = 0; i < NULLMODEM_LINE_COUNT; i++)
+        uint32_t line = NULLMODEM_LINE_COUNT, source;
+        for (uint32_t i = 0; i < NULLMODEM_LINE_COUNT; i++)
             if (Is(argv[3], kLineNames[i]))
                 line = i;
         if (Is(argv[4], "wired"))
@@ -232,8 +233,8 @@ static int Run(Control *control, int argc, wchar_t **argv)
         return SetLine(control, port, line, source) ? 0 : Fail("cannot set the line");
     }
     if (Is(command, "fail") && (argc == 5 || argc == 6)) {
-        NULLMODEM_FAULT_REQUEST r = { port, NULLMODEM_REQ_COUNT, 0, (long)0xC0000001L };
-        unsigned long status;
+        NULLMODEM_FAULT_REQUEST r = { port, NULLMODEM_REQ_COUNT, 0, (int32_t)0xC0000001u };
+        uint32_t status;
         for (size_t i = 0; i < sizeof kKinds / sizeof kKinds[0]; i++)
             if (Is(argv[3], kKinds[i].name))
                 r.kind = kKinds[i].kind;
@@ -242,7 +243,7 @@ static int Run(Control *control, int argc, wchar_t **argv)
         if (argc == 6) {
             if (!ParseNumber(argv[5], &status))
                 return Usage();
-            r.status = (long)status;
+            r.status = (int32_t)status;
         }
         return Request(control, IOCTL_NULLMODEM_FAIL_NEXT, &r, sizeof r, NULL, 0) ? 0 : Fail("cannot set the failure");
     }

@@ -30,11 +30,11 @@ TEST_F(LinesTest, OpenConfiguresThePortClearsTheOutputsAndGreetsTheSinksFirst) {
     EXPECT_FALSE(s1->BadCall());
 
     const NULLMODEM_PORT_STATE state = control.State(kOurPort);
-    EXPECT_EQ(1ul, state.isOpen);
-    EXPECT_EQ(8192ul, state.baudRate);
-    EXPECT_EQ(0ul, state.dtr);  // a fresh open raises them; Open clears them
-    EXPECT_EQ(0ul, state.rts);
-    EXPECT_EQ(0ul, state.breakOn);
+    EXPECT_EQ(1u, state.isOpen);
+    EXPECT_EQ(8192u, state.baudRate);
+    EXPECT_EQ(0u, state.dtr);  // a fresh open raises them; Open clears them
+    EXPECT_EQ(0u, state.rts);
+    EXPECT_EQ(0u, state.breakOn);
 
     BSTR name = nullptr;
     ASSERT_EQ(S_OK, driver->get_PortName(&name));
@@ -97,29 +97,29 @@ TEST_F(LinesTest, OutputsDriveThePeerAndKeepTheValuePassed) {
     long value = 0;
 
     EXPECT_EQ(S_OK, driver->SetDTR(5));
-    EXPECT_EQ(1ul, control.State(kOurPort).dtr);
+    EXPECT_EQ(1u, control.State(kOurPort).dtr);
     EXPECT_EQ(MS_DSR_ON | MS_RLSD_ON, control.State(kPeerPort).modemStatus & (MS_DSR_ON | MS_RLSD_ON));
     EXPECT_EQ(S_OK, driver->GetDTR(&value));
     EXPECT_EQ(5, value);
     EXPECT_EQ(S_OK, driver->SetDTR(0));
-    EXPECT_EQ(0ul, control.State(kOurPort).dtr);
+    EXPECT_EQ(0u, control.State(kOurPort).dtr);
     EXPECT_EQ(S_OK, driver->SetDTR(-1));
-    EXPECT_EQ(1ul, control.State(kOurPort).dtr);
+    EXPECT_EQ(1u, control.State(kOurPort).dtr);
     EXPECT_EQ(S_OK, driver->GetDTR(&value));
     EXPECT_EQ(-1, value);
 
     EXPECT_EQ(S_OK, driver->SetRTS(7));
-    EXPECT_EQ(1ul, control.State(kOurPort).rts);
-    EXPECT_EQ(static_cast<unsigned long>(MS_CTS_ON), control.State(kPeerPort).modemStatus & MS_CTS_ON);
+    EXPECT_EQ(1u, control.State(kOurPort).rts);
+    EXPECT_EQ(static_cast<uint32_t>(MS_CTS_ON), control.State(kPeerPort).modemStatus & MS_CTS_ON);
     EXPECT_EQ(S_OK, driver->GetRTS(&value));
     EXPECT_EQ(7, value);
     EXPECT_EQ(S_OK, driver->SetRTS(0));
-    EXPECT_EQ(0ul, control.State(kOurPort).rts);
+    EXPECT_EQ(0u, control.State(kOurPort).rts);
 
     EXPECT_EQ(S_OK, driver->SetBreak(1));
-    EXPECT_EQ(1ul, control.State(kOurPort).breakOn);
+    EXPECT_EQ(1u, control.State(kOurPort).breakOn);
     EXPECT_EQ(S_OK, driver->SetBreak(0));
-    EXPECT_EQ(0ul, control.State(kOurPort).breakOn);
+    EXPECT_EQ(0u, control.State(kOurPort).breakOn);
 }
 
 TEST_F(LinesTest, InputsReadThePeerAndTheControlDevice) {
@@ -162,7 +162,7 @@ TEST_F(LinesTest, FailedStatusReadsGiveZeroAndFailedEscapesStillStoreTheValue) {
 
     ASSERT_TRUE(control.FailNext(kOurPort, NULLMODEM_REQ_ANY_ESCAPE, 1));
     EXPECT_EQ(S_OK, driver->SetDTR(3));
-    EXPECT_EQ(0ul, control.State(kOurPort).dtr);
+    EXPECT_EQ(0u, control.State(kOurPort).dtr);
     EXPECT_EQ(S_OK, driver->GetDTR(&value));
     EXPECT_EQ(3, value);
 }
@@ -170,7 +170,7 @@ TEST_F(LinesTest, FailedStatusReadsGiveZeroAndFailedEscapesStillStoreTheValue) {
 TEST_F(LinesTest, AFailedConfigurationStillOpens) {
     ASSERT_TRUE(control.FailNext(kOurPort, NULLMODEM_REQ_GET_BAUD_RATE, 1));
     ASSERT_TRUE(Open());
-    EXPECT_NE(8192ul, control.State(kOurPort).baudRate);  // SetCommState was skipped
+    EXPECT_NE(8192u, control.State(kOurPort).baudRate);  // SetCommState was skipped
 }
 
 TEST_F(LinesTest, DebounceTimeRefusesNegativesAndSurvivesReopening) {
@@ -210,10 +210,10 @@ TEST_F(LinesTest, OpenWhileOpenLetsGoOfThePortItHeld) {
     ASSERT_TRUE(Open(kOurPort));
     ASSERT_TRUE(Open(kOurPort));  // reopening the same port gives a working handle
     EXPECT_EQ(S_OK, driver->SetDTR(1));
-    EXPECT_EQ(1ul, control.State(kOurPort).dtr);
+    EXPECT_EQ(1u, control.State(kOurPort).dtr);
     ASSERT_TRUE(Open(kOtherPort));
     EXPECT_TRUE(PortClosed(kOurPort));
-    EXPECT_EQ(1ul, control.State(kOtherPort).isOpen);
+    EXPECT_EQ(1u, control.State(kOtherPort).isOpen);
     BSTR name = nullptr;
     driver->get_PortName(&name);
     EXPECT_EQ(PortPath(kOtherPort), name);

@@ -216,7 +216,7 @@ TEST_F(MonitorTest, ASinkMayCallBackAndDisconnectInsideAnEvent) {
     Settle(100);
     EXPECT_EQ(0, cts.load());
     EXPECT_EQ(S_OK, unadvised.load());
-    EXPECT_EQ(1ul, control.State(kOurPort).dtr);
+    EXPECT_EQ(1u, control.State(kOurPort).dtr);
 }
 
 TEST_F(MonitorTest, ASinkThatReleasesTheLastReferenceInsideAnEventEndsItCleanly) {

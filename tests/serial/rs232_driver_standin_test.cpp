@@ -18,7 +18,7 @@ protected:
         MtaTest::TearDown();
     }
     // Opening fails once the near port is told to fail this request.
-    void ExpectOpenFailsOn(unsigned long kind) {
+    void ExpectOpenFailsOn(uint32_t kind) {
         ComPtr<IRs232Driver> driver = OpenDriver(pair_.far_);  // shows the number kept
         ASSERT_TRUE(control_.FailNext(pair_.near_, kind, 1));
         VARIANT_BOOL ok = 7;
@@ -64,16 +64,16 @@ TEST_F(StandinTest, OpenHoldsDtrAndRtsLowAndSetsRateAndQueues) {
     VARIANT_BOOL ok = 0;
     ASSERT_EQ(S_OK, driver->Open(pair_.near_, &ok));
     NULLMODEM_PORT_STATE state = control_.State(pair_.near_);
-    EXPECT_EQ(0ul, state.dtr);
-    EXPECT_EQ(0ul, state.rts);
-    EXPECT_EQ(38400ul, state.baudRate);
-    EXPECT_EQ(1ul, state.requests[NULLMODEM_REQ_SET_QUEUE_SIZE]);
-    EXPECT_LE(1ul, state.requests[NULLMODEM_REQ_SET_TIMEOUTS]);
+    EXPECT_EQ(0u, state.dtr);
+    EXPECT_EQ(0u, state.rts);
+    EXPECT_EQ(38400u, state.baudRate);
+    EXPECT_EQ(1u, state.requests[NULLMODEM_REQ_SET_QUEUE_SIZE]);
+    EXPECT_LE(1u, state.requests[NULLMODEM_REQ_SET_TIMEOUTS]);
     // The far end sees the lines low: DSR, DCD and CTS off.
-    EXPECT_EQ(0ul, control_.State(pair_.far_).modemStatus & 0xB0);
+    EXPECT_EQ(0u, control_.State(pair_.far_).modemStatus & 0xB0);
 
     driver->put_BaudRate(115200);
-    EXPECT_EQ(115200ul, control_.State(pair_.near_).baudRate);
+    EXPECT_EQ(115200u, control_.State(pair_.near_).baudRate);
 }
 
 TEST_F(StandinTest, FailingQueueOrTimeoutSetupClosesThePortAgain) {
@@ -94,7 +94,7 @@ TEST_F(StandinTest, FailingTransfersReportTheirMessages) {
     ComPtr<IRs232Driver> driver = OpenDriver(pair_.near_);
     ASSERT_TRUE(control_.FailNext(pair_.near_, NULLMODEM_REQ_WRITE, 1));
     ExpectReported(E_FAIL, L"WriteFile failed", WriteBytes(driver.get(), {1, 2, 3}));
-    EXPECT_EQ(0ul, control_.State(pair_.far_).bytesReceived);
+    EXPECT_EQ(0u, control_.State(pair_.far_).bytesReceived);
 
     ASSERT_TRUE(control_.FailNext(pair_.near_, NULLMODEM_REQ_READ, 1));
     Variant out;
@@ -144,9 +144,9 @@ TEST_F(StandinTest, PacedWritePastItsTimeOutIsReportedShort) {
     EXPECT_GE(ms, 550.0);
     EXPECT_LT(ms, 600 + 2500.0);
     ::Sleep(100);
-    const unsigned long arrived = control_.State(pair_.far_).bytesReceived;
-    EXPECT_GT(arrived, 0ul);
-    EXPECT_LT(arrived, 100ul);
+    const uint32_t arrived = control_.State(pair_.far_).bytesReceived;
+    EXPECT_GT(arrived, 0u);
+    EXPECT_LT(arrived, 100u);
 
     // At 9600 baud 40 bytes take about 42 ms: well inside 360 ms.
     driver->put_BaudRate(9600);

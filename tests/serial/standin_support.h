@@ -16,7 +16,7 @@ inline void ResetStandinPair(const PortPair& pair) {
     for (long port : {pair.near_, pair.far_}) {
         ASSERT_TRUE(control.Reset(port));
         for (int i = 0; i < 100 && control.State(port).isOpen; ++i) ::Sleep(10);
-        ASSERT_EQ(0ul, control.State(port).isOpen) << "COM" << port << " is still open";
+        ASSERT_EQ(0u, control.State(port).isOpen) << "COM" << port << " is still open";
     }
 }
 

@@ -34,8 +34,8 @@ TEST_F(ControlTest, ForcedLinesOverrideTheCableUntilGivenBack) {
     ASSERT_TRUE(control.SetLine(kPortB, NULLMODEM_LINE_DCD, NULLMODEM_LINE_FORCED_ON));
     EXPECT_EQ(ModemStatus(b.get()), static_cast<DWORD>(MS_RLSD_ON));
     auto state = control.State(kPortB);
-    EXPECT_EQ(state.lineSource[NULLMODEM_LINE_CTS], static_cast<unsigned long>(NULLMODEM_LINE_FORCED_OFF));
-    EXPECT_EQ(state.modemStatus, static_cast<unsigned long>(MS_RLSD_ON));
+    EXPECT_EQ(state.lineSource[NULLMODEM_LINE_CTS], static_cast<uint32_t>(NULLMODEM_LINE_FORCED_OFF));
+    EXPECT_EQ(state.modemStatus, static_cast<uint32_t>(MS_RLSD_ON));
     ASSERT_TRUE(control.SetLine(kPortB, NULLMODEM_LINE_CTS, NULLMODEM_LINE_WIRED));
     ASSERT_TRUE(control.SetLine(kPortB, NULLMODEM_LINE_DCD, NULLMODEM_LINE_WIRED));
     EXPECT_EQ(ModemStatus(b.get()), static_cast<DWORD>(MS_CTS_ON));
@@ -56,7 +56,7 @@ TEST_F(ControlTest, InjectedFailuresHitTheNextRequestsOfTheirKindOnly) {
     EXPECT_FALSE(SetTimeouts(port.get(), 0, 4, 200));
     EXPECT_TRUE(SetTimeouts(port.get(), 0, 4, 200));
 
-    ASSERT_TRUE(control.FailNext(kPortA, NULLMODEM_REQ_WRITE, 1, static_cast<long>(0xC0000185L)));  // STATUS_IO_DEVICE_ERROR
+    ASSERT_TRUE(control.FailNext(kPortA, NULLMODEM_REQ_WRITE, 1, static_cast<int32_t>(0xC0000185u)));  // STATUS_IO_DEVICE_ERROR
     DWORD n = 99;
     EXPECT_FALSE(WriteFile(port.get(), "x", 1, &n, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_DEVICE));
@@ -91,8 +91,8 @@ TEST_F(ControlTest, ResetClearsFaultsForcedLinesAndCounters) {
     EXPECT_TRUE(SetupComm(port.get(), 4096, 4096));
     EXPECT_EQ(ModemStatus(port.get()) & MS_RING_ON, 0u);
     auto state = control.State(kPortA);
-    EXPECT_EQ(state.pacing, 0ul);
-    EXPECT_EQ(state.requests[NULLMODEM_REQ_SET_QUEUE_SIZE], 1ul);
+    EXPECT_EQ(state.pacing, 0u);
+    EXPECT_EQ(state.requests[NULLMODEM_REQ_SET_QUEUE_SIZE], 1u);
 }
 
 TEST_F(ControlTest, UnpluggedPortFailsPendingAndNewRequestsAndDisappears) {
@@ -143,19 +143,19 @@ TEST_F(ControlTest, CountersCountRequestsByKindAndShowPendingWaits) {
     DWORD mask = 0;
     ASSERT_FALSE(WaitCommEvent(port.get(), &mask, ov.get()));
     auto state = control.State(kPortB);
-    EXPECT_EQ(state.requests[NULLMODEM_REQ_CREATE], 1ul);
-    EXPECT_EQ(state.requests[NULLMODEM_REQ_GET_MODEMSTATUS], 3ul);
-    EXPECT_EQ(state.requests[NULLMODEM_REQ_SET_DTR], 1ul);
-    EXPECT_EQ(state.requests[NULLMODEM_REQ_CLR_DTR], 1ul);
-    EXPECT_EQ(state.requests[NULLMODEM_REQ_SET_WAIT_MASK], 1ul);
-    EXPECT_EQ(state.requests[NULLMODEM_REQ_WAIT_ON_MASK], 1ul);
-    EXPECT_EQ(state.waitsPending, 1ul);
-    EXPECT_EQ(state.waitMask, static_cast<unsigned long>(EV_CTS));
-    EXPECT_EQ(state.isOpen, 1ul);
-    EXPECT_EQ(state.peer, static_cast<unsigned long>(kPortA));
+    EXPECT_EQ(state.requests[NULLMODEM_REQ_CREATE], 1u);
+    EXPECT_EQ(state.requests[NULLMODEM_REQ_GET_MODEMSTATUS], 3u);
+    EXPECT_EQ(state.requests[NULLMODEM_REQ_SET_DTR], 1u);
+    EXPECT_EQ(state.requests[NULLMODEM_REQ_CLR_DTR], 1u);
+    EXPECT_EQ(state.requests[NULLMODEM_REQ_SET_WAIT_MASK], 1u);
+    EXPECT_EQ(state.requests[NULLMODEM_REQ_WAIT_ON_MASK], 1u);
+    EXPECT_EQ(state.waitsPending, 1u);
+    EXPECT_EQ(state.waitMask, static_cast<uint32_t>(EV_CTS));
+    EXPECT_EQ(state.isOpen, 1u);
+    EXPECT_EQ(state.peer, static_cast<uint32_t>(kPortA));
     ASSERT_TRUE(SetCommMask(port.get(), 0));
     ASSERT_TRUE(ov.WaitDone(2000));
-    EXPECT_EQ(control.State(kPortB).waitsPending, 0ul);
+    EXPECT_EQ(control.State(kPortB).waitsPending, 0u);
 }
 
 }  // namespace

@@ -94,25 +94,25 @@ public:
     }
     NULLMODEM_PORT_STATE State(int port) {
         NULLMODEM_PORT_STATE s{};
-        NULLMODEM_PORT_REF ref{static_cast<unsigned long>(port)};
+        NULLMODEM_PORT_REF ref{static_cast<uint32_t>(port)};
         EXPECT_TRUE(Send(IOCTL_NULLMODEM_GET_PORT, ref, &s, sizeof s)) << "port " << port;
         return s;
     }
-    bool Reset(int port) { return Send(IOCTL_NULLMODEM_RESET_PORT, NULLMODEM_PORT_REF{static_cast<unsigned long>(port)}); }
+    bool Reset(int port) { return Send(IOCTL_NULLMODEM_RESET_PORT, NULLMODEM_PORT_REF{static_cast<uint32_t>(port)}); }
     bool SetLine(int port, NULLMODEM_LINE line, NULLMODEM_LINE_SOURCE source) {
-        return Send(IOCTL_NULLMODEM_SET_LINE, NULLMODEM_LINE_REQUEST{static_cast<unsigned long>(port),
-                                                                   static_cast<unsigned long>(line),
-                                                                   static_cast<unsigned long>(source)});
+        return Send(IOCTL_NULLMODEM_SET_LINE, NULLMODEM_LINE_REQUEST{static_cast<uint32_t>(port),
+                                                                   static_cast<uint32_t>(line),
+                                                                   static_cast<uint32_t>(source)});
     }
-    bool FailNext(int port, unsigned long kind, unsigned long count, long status = 0xC0000001L) {
+    bool FailNext(int port, uint32_t kind, uint32_t count, int32_t status = static_cast<int32_t>(0xC0000001u)) {
         return Send(IOCTL_NULLMODEM_FAIL_NEXT,
-                    NULLMODEM_FAULT_REQUEST{static_cast<unsigned long>(port), kind, count, status});
+                    NULLMODEM_FAULT_REQUEST{static_cast<uint32_t>(port), kind, count, status});
     }
     bool Plug(int port, bool on) {
-        return Send(IOCTL_NULLMODEM_SET_PLUGGED, NULLMODEM_SWITCH_REQUEST{static_cast<unsigned long>(port), on ? 1ul : 0ul});
+        return Send(IOCTL_NULLMODEM_SET_PLUGGED, NULLMODEM_SWITCH_REQUEST{static_cast<uint32_t>(port), on ? 1u : 0u});
     }
     bool Pace(int port, bool on) {
-        return Send(IOCTL_NULLMODEM_SET_PACING, NULLMODEM_SWITCH_REQUEST{static_cast<unsigned long>(port), on ? 1ul : 0ul});
+        return Send(IOCTL_NULLMODEM_SET_PACING, NULLMODEM_SWITCH_REQUEST{static_cast<uint32_t>(port), on ? 1u : 0u});
     }
 
 private:
@@ -127,7 +127,7 @@ protected:
         for (int port : {kPortA, kPortB, kPortA + 2, kPortB + 2}) {
             ASSERT_TRUE(control.Reset(port));
             // the previous test closed its handles; their close requests are in front of ours
-            ASSERT_EQ(control.State(port).isOpen, 0ul) << "port " << port << " still open";
+            ASSERT_EQ(control.State(port).isOpen, 0u) << "port " << port << " still open";
         }
     }
 

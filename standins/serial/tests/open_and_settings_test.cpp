@@ -26,7 +26,7 @@ TEST_F(OpenTest, SecondHandleOfAnOpenPortIsRefused) {
     }
     // the first handle is unaffected
     EXPECT_TRUE(SetupComm(first.get(), 4096, 4096));
-    EXPECT_EQ(control.State(kPortA).isOpen, 1ul);
+    EXPECT_EQ(control.State(kPortA).isOpen, 1u);
 
     second.reset();  // closing the refused handle does not close the port
     EXPECT_TRUE(SetupComm(first.get(), 4096, 4096));
@@ -116,7 +116,7 @@ TEST_F(OpenTest, ByteDriverSetupSequenceIsKept) {
     ASSERT_TRUE(GetCommProperties(port.get(), &props));
     EXPECT_EQ(props.dwCurrentRxQueue, 4096u);
     EXPECT_EQ(props.dwCurrentTxQueue, 4096u);
-    EXPECT_EQ(control.State(kPortA).baudRate, 19200ul);
+    EXPECT_EQ(control.State(kPortA).baudRate, 19200u);
 
     // a later SetCommState with DTR control still disabled leaves an escaped DTR alone
     ASSERT_TRUE(EscapeCommFunction(port.get(), SETDTR));
@@ -150,13 +150,13 @@ TEST_F(OpenTest, PortsAreListedInTheSerialPortMap) {
     std::vector<std::wstring> ports = PortMapNames();
     NULLMODEM_INFO info{};
     ASSERT_TRUE(control.Info(&info));
-    ASSERT_GE(info.portCount, 4ul);
-    for (unsigned long i = 0; i < info.portCount; i++) {
+    ASSERT_GE(info.portCount, 4u);
+    for (uint32_t i = 0; i < info.portCount; i++) {
         std::wstring name = L"COM" + std::to_wstring(info.ports[i]);
         EXPECT_NE(std::find(ports.begin(), ports.end(), name), ports.end()) << "missing COM" << info.ports[i];
     }
-    EXPECT_EQ(info.ports[0], 21ul);
-    EXPECT_EQ(info.ports[1], 22ul);
+    EXPECT_EQ(info.ports[0], 21u);
+    EXPECT_EQ(info.ports[1], 22u);
 }
 
 }  // namespace

@@ -32,8 +32,8 @@ TEST_F(WiringTest, DtrDrivesPeerDsrAndDcdAndRtsDrivesPeerCts) {
     ASSERT_TRUE(EscapeCommFunction(b.get(), SETDTR));
     EXPECT_EQ(ModemStatus(a.get()), static_cast<DWORD>(MS_DSR_ON | MS_RLSD_ON)) << "and back the other way";
     auto state = control.State(kPortA);
-    EXPECT_EQ(state.rts, 1ul);
-    EXPECT_EQ(state.dtr, 0ul);
+    EXPECT_EQ(state.rts, 1u);
+    EXPECT_EQ(state.dtr, 0u);
 }
 
 TEST_F(WiringTest, OtherPairIsNotConnected) {
@@ -61,8 +61,8 @@ TEST_F(WiringTest, BytesWrittenArriveInThePeersInputQueue) {
     ASSERT_TRUE(WriteAll(b.get(), std::string("\0\xff\x11\x13", 4)));
     ASSERT_TRUE(SetTimeouts(a.get(), 0, 0, 1000));
     EXPECT_EQ(ReadSome(a.get(), 4), std::string("\0\xff\x11\x13", 4)) << "binary bytes pass unchanged";
-    EXPECT_EQ(control.State(kPortA).bytesSent, 12ul);
-    EXPECT_EQ(control.State(kPortB).bytesReceived, 12ul);
+    EXPECT_EQ(control.State(kPortA).bytesSent, 12u);
+    EXPECT_EQ(control.State(kPortB).bytesReceived, 12u);
 }
 
 TEST_F(WiringTest, MoreThanAQueueSizeStaysForTheNextRead) {
@@ -91,9 +91,9 @@ TEST_F(WiringTest, BytesToAClosedPeerAreLostAndTheWriteStillCompletes) {
 TEST_F(WiringTest, BreakRaisesThePeersBreakEventAndError) {
     ASSERT_TRUE(SetCommMask(b.get(), EV_BREAK));
     ASSERT_TRUE(SetCommBreak(a.get()));
-    EXPECT_EQ(control.State(kPortA).breakOn, 1ul);
+    EXPECT_EQ(control.State(kPortA).breakOn, 1u);
     ASSERT_TRUE(ClearCommBreak(a.get()));
-    EXPECT_EQ(control.State(kPortA).breakOn, 0ul);
+    EXPECT_EQ(control.State(kPortA).breakOn, 0u);
     DWORD errors = 0;
     COMSTAT stat{};
     ASSERT_TRUE(ClearCommError(b.get(), &errors, &stat));

@@ -79,11 +79,11 @@ TEST_F(StandinToolTest, ListShowsEveryPairAndShowCountsRequests) {
 
 TEST_F(StandinToolTest, LineForcesAndReleasesAnInput) {
     EXPECT_EQ(RunTool(L"serial line com22 dcd on").exitCode, 0u);
-    EXPECT_EQ(control.State(kPortB).lineSource[NULLMODEM_LINE_DCD], static_cast<unsigned long>(NULLMODEM_LINE_FORCED_ON));
+    EXPECT_EQ(control.State(kPortB).lineSource[NULLMODEM_LINE_DCD], static_cast<uint32_t>(NULLMODEM_LINE_FORCED_ON));
     EXPECT_EQ(RunTool(L"serial line 22 dcd off").exitCode, 0u);
-    EXPECT_EQ(control.State(kPortB).lineSource[NULLMODEM_LINE_DCD], static_cast<unsigned long>(NULLMODEM_LINE_FORCED_OFF));
+    EXPECT_EQ(control.State(kPortB).lineSource[NULLMODEM_LINE_DCD], static_cast<uint32_t>(NULLMODEM_LINE_FORCED_OFF));
     EXPECT_EQ(RunTool(L"serial line COM22 dcd wired").exitCode, 0u);
-    EXPECT_EQ(control.State(kPortB).lineSource[NULLMODEM_LINE_DCD], static_cast<unsigned long>(NULLMODEM_LINE_WIRED));
+    EXPECT_EQ(control.State(kPortB).lineSource[NULLMODEM_LINE_DCD], static_cast<uint32_t>(NULLMODEM_LINE_WIRED));
 }
 
 TEST_F(StandinToolTest, RingPulsesRiOnAnOpenPort) {
@@ -109,15 +109,15 @@ TEST_F(StandinToolTest, FailUnplugPaceAndResetReachThePort) {
         EXPECT_TRUE(SetupComm(port.get(), 4096, 4096));
     }
     EXPECT_EQ(RunTool(L"serial unplug COM21").exitCode, 0u);
-    EXPECT_EQ(control.State(kPortA).plugged, 0ul);
+    EXPECT_EQ(control.State(kPortA).plugged, 0u);
     EXPECT_EQ(RunTool(L"serial plug COM21").exitCode, 0u);
-    EXPECT_EQ(control.State(kPortA).plugged, 1ul);
+    EXPECT_EQ(control.State(kPortA).plugged, 1u);
     EXPECT_EQ(RunTool(L"serial pace COM21 on").exitCode, 0u);
-    EXPECT_EQ(control.State(kPortA).pacing, 1ul);
+    EXPECT_EQ(control.State(kPortA).pacing, 1u);
     EXPECT_EQ(RunTool(L"serial unplug COM23").exitCode, 0u);
     EXPECT_EQ(RunTool(L"serial reset all").exitCode, 0u);
-    EXPECT_EQ(control.State(kPortA).pacing, 0ul);
-    EXPECT_EQ(control.State(kPortA + 2).plugged, 1ul);
+    EXPECT_EQ(control.State(kPortA).pacing, 0u);
+    EXPECT_EQ(control.State(kPortA + 2).plugged, 1u);
 }
 
 }  // namespace
