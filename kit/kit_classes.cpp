@@ -9,9 +9,10 @@ namespace tarnkit {
 namespace {
 
 const KitClass kClasses[] = {
-    {&CLSID_Bytes, CreateClassFactory<Bytes>, L"TarnKit.Bytes", L"Bytes Class", L"Both"},
-    {&CLSID_EventBridge, CreateClassFactory<EventBridge>, L"TarnKit.EventBridge", L"EventBridge Class",
-     L"Apartment"},
+#define KIT_CLASS(name, progId, description, threadingModel) \
+    {&CLSID_##name, CreateClassFactory<name>, progId, description, threadingModel},
+#include "kit_class_list.h"
+#undef KIT_CLASS
 };
 
 }  // namespace

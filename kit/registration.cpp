@@ -51,6 +51,8 @@ void DeleteTree(const std::wstring& path)
     RegDeleteKeyW(HKEY_CLASSES_ROOT, path.c_str());
 }
 
+// The installer writes the same keys as its own rows (installer/registry_rows.py,
+// kit_class_rows); its test compares the two.
 HRESULT RegisterClass(const KitClass& cls, const std::wstring& libid, const std::wstring& modulePath)
 {
     const std::wstring clsid = GuidText(*cls.clsid);
