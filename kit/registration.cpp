@@ -91,13 +91,14 @@ void UnregisterClass(const KitClass& cls)
 // registration and the removal always name the library that the module carries.
 class ModuleTypeLib {
 public:
-    HRESULT load(REGKIND kind)
+    HRESULT load()
     {
-        RETURN_IF_FAILED(LoadTypeLibEx(ModulePath().c_str(), kind, &typeLib_));
+        RETURN_IF_FAILED(LoadTypeLibEx(ModulePath().c_str(), REGKIND_NONE, &typeLib_));
         return typeLib_->GetLibAttr(&attr_);
     }
     ~ModuleTypeLib() { if (attr_) typeLib_->ReleaseTLibAttr(attr_); }
     const TLIBATTR& attr() const { return *attr_; }
+    ITypeLib* library() const { return typeLib_.Get(); }
 
 private:
     ComPtr<ITypeLib> typeLib_;
@@ -115,10 +116,13 @@ HRESULT GetClassObject(const KitClass* classes, std::size_t count, REFCLSID clsi
 
 HRESULT RegisterServer(const KitClass* classes, std::size_t count)
 {
-    const std::wstring modulePath = ModulePath();
+    std::wstring modulePath = ModulePath();  // not const: RegisterTypeLib takes a mutable string
     if (modulePath.empty()) return HRESULT_FROM_WIN32(GetLastError());
+    // Registered under the module's own path, as the installer writes it
+    // (loading with REGKIND_REGISTER may record a path of another form).
     ModuleTypeLib typeLib;
-    RETURN_IF_FAILED(typeLib.load(REGKIND_REGISTER));
+    RETURN_IF_FAILED(typeLib.load());
+    RETURN_IF_FAILED(RegisterTypeLib(typeLib.library(), modulePath.data(), nullptr));
     const std::wstring libid = GuidText(typeLib.attr().guid);
     for (std::size_t i = 0; i < count; ++i) RETURN_IF_FAILED(RegisterClass(classes[i], libid, modulePath));
     return S_OK;
@@ -128,7 +132,7 @@ HRESULT UnregisterServer(const KitClass* classes, std::size_t count)
 {
     for (std::size_t i = 0; i < count; ++i) UnregisterClass(classes[i]);
     ModuleTypeLib typeLib;
-    RETURN_IF_FAILED(typeLib.load(REGKIND_NONE));
+    RETURN_IF_FAILED(typeLib.load());
     const TLIBATTR& attr = typeLib.attr();
     const HRESULT hr = UnRegisterTypeLib(attr.guid, attr.wMajorVerNum, attr.wMinorVerNum, attr.lcid, attr.syskind);
     return hr == TYPE_E_REGISTRYACCESS || hr == TYPE_E_LIBNOTREGISTERED ? S_OK : hr;
