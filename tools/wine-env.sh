@@ -38,3 +38,23 @@ system_folder_for() {
         *) echo "unknown architecture '$1' (x86 or x64)" >&2; return 2 ;;
     esac
 }
+
+# Whether this machine runs 32-bit programs, decided once per run by starting a
+# real one (the 32-bit Wine loader asking for its version): some kernels have
+# 32-bit emulation switched off.  Sets X86_RUNS (yes|no) and X86_WHY.
+detect_x86() {
+    [ -z "${X86_RUNS:-}" ] || return 0
+    local loader out
+    loader="$(wine_for x86)"
+    if [ "${TARN_X86:-}" = off ]; then
+        X86_RUNS=no X86_WHY="TARN_X86=off: treated as a machine that cannot run 32-bit programs"
+    elif [ ! -e "$loader" ]; then
+        X86_RUNS=no X86_WHY="the 32-bit Wine loader $loader is not installed (wine32:i386)"
+    elif out="$("$loader" --version 2>&1)"; then
+        X86_RUNS=yes X86_WHY="$out"
+    elif printf '%s' "$out" | grep -qi 'exec format error'; then
+        X86_RUNS=no X86_WHY="this kernel cannot run 32-bit programs ($loader: Exec format error)"
+    else
+        X86_RUNS=no X86_WHY="the 32-bit Wine loader does not start: $(printf '%s' "$out" | head -n 1)"
+    fi
+}
