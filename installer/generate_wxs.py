@@ -53,8 +53,8 @@ class Package:
     def __init__(self, version, base_folder):
         self.base_folder = base_folder  # wixl finds sources relative to its working folder only
         self.root = ET.Element("Wix", xmlns="http://schemas.microsoft.com/wix/2006/wi")
-        # One product code per version: a package is replaced by a newer one (MajorUpgrade
-        # below), and installing the same version again repairs it.
+        # One product code per version: a newer package replaces this one (MajorUpgrade
+        # below); the same version installed again finds itself installed.
         product_code = "{" + str(uuid.uuid5(COMPONENT_NAMESPACE, f"product {version}")).upper() + "}"
         self.product = ET.SubElement(self.root, "Product", Id=product_code, Name=PRODUCT, Language="1033",
                                      Version=version, Manufacturer=MANUFACTURER, UpgradeCode=UPGRADE_CODE)
@@ -63,11 +63,13 @@ class Package:
                       Comments="Automation server for serial ports, digital I/O lines and USB devices, "
                                "for 32-bit and 64-bit clients, with its SDK")
         # A newer package removes the older one first; an older one refuses to install.
-        ET.SubElement(self.product, "MajorUpgrade", DowngradeErrorMessage=f"A newer version of {PRODUCT} is already installed.")
+        ET.SubElement(self.product, "MajorUpgrade",
+                      DowngradeErrorMessage=f"A newer version of {PRODUCT} is already installed.")
         ET.SubElement(self.product, "Media", Id="1", Cabinet="tarn.cab", EmbedCab="yes")
         ET.SubElement(self.product, "Property", Id="ARPNOMODIFY", Value="1")
         target = ET.SubElement(self.product, "Directory", Id="TARGETDIR", Name="SourceDir")
         self.folders = {}
+        self.file_ids = set()
         for arch, (system_folder, install_id) in ARCH_FOLDERS.items():
             parent = ET.SubElement(target, "Directory", Id=system_folder)
             self.folders[install_id] = ET.SubElement(parent, "Directory", Id=install_id, Name=PRODUCT)
@@ -76,9 +78,10 @@ class Package:
 
     def folder(self, parent_id, relative):
         """The Directory element for a path below an installation folder, created on first use."""
-        current_id, element = parent_id, self.folders[parent_id]
+        current_id, element, path = parent_id, self.folders[parent_id], parent_id
         for part in [p for p in relative.split("/") if p]:
-            child_id = identifier("dir", f"{current_id}/{part}")
+            path = f"{path}/{part}"
+            child_id = identifier("dir", path)
             if child_id not in self.folders:
                 self.folders[child_id] = ET.SubElement(element, "Directory", Id=child_id, Name=part)
             current_id, element = child_id, self.folders[child_id]
@@ -91,6 +94,9 @@ class Package:
         return element
 
     def file(self, component, file_id, source, name=None):
+        if file_id in self.file_ids:
+            raise SystemExit(f"two files would both be {file_id}: rename one ({source})")
+        self.file_ids.add(file_id)
         attributes = {"Id": file_id, "Source": os.path.relpath(source, self.base_folder),
                       "Name": name or os.path.basename(source)}
         if not component.findall("File"):

@@ -44,7 +44,10 @@ run_msiexec() {
     local action="$1" package="$2" log="$work/$3.log"; shift 3
     in_wine msiexec "$action" "$(win_path "$package")" /qn /l*v "$(win_path "$log")" "$@"
     local rc=$?
-    [ "$rc" -eq 0 ] || { echo "msiexec $action ended with $rc; its log's last lines:"; iconv -f utf-16 -t utf-8 "$log" 2>/dev/null | tail -n 15 || tail -n 15 "$log"; }
+    if [ "$rc" -ne 0 ]; then
+        echo "msiexec $action ended with $rc; its log's last lines:"
+        iconv -f utf-16 -t utf-8 "$log" 2>/dev/null | tail -n 15
+    fi
     return "$rc"
 }
 
@@ -127,13 +130,19 @@ done
 check "the x86 module is the x86 build" cmp -s "$program_files_x86/TarnDriver.DLL" "$TARN_BUILD/x86/bin/TarnDriver.DLL"
 check "the x64 module is the x64 build" cmp -s "$program_files/TarnDriver.DLL" "$TARN_BUILD/x64/bin/TarnDriver.DLL"
 our_keys installed
-# Each view names its own module: the 64-bit classes and the 32-bit ones (Wow6432Node).
-check "64-bit view: InprocServer32 is the installed x64 module" \
-    grep -qiE '^HKEY_LOCAL_MACHINE\\Software\\Classes\\CLSID\\\{2164C0FB-F841-4C92-AEF0-D6B22D04C922\}\\InprocServer32 :: @ = "C:\\\\Program Files\\\\TarnDriver\\\\TarnDriver.DLL"' "$work/installed.ours"
-check "32-bit view: InprocServer32 is the installed x86 module" \
-    grep -qiE '^HKEY_LOCAL_MACHINE\\Software\\Classes\\Wow6432Node\\CLSID\\\{2164C0FB-F841-4C92-AEF0-D6B22D04C922\}\\InprocServer32 :: @ = "C:\\\\Program Files \(x86\)\\\\TarnDriver\\\\TarnDriver.DLL"' "$work/installed.ours"
-check "the type library is registered for win32 and win64" \
-    test "$(grep -ciE '^HKEY_CLASSES_ROOT\\TypeLib\\\{5A4FDAAF-053D-4135-8AC1-747A5E1B8186\}\\1\.0\\0\\win(32|64) :: @' "$work/installed.ours")" -eq 2
+# Each view names its own module, and the type library is registered for both platforms.
+classes='HKEY_LOCAL_MACHINE\Software\Classes'
+rs232='{2164C0FB-F841-4C92-AEF0-D6B22D04C922}' libid='{5A4FDAAF-053D-4135-8AC1-747A5E1B8186}'
+x64_module='C:\Program Files\TarnDriver\TarnDriver.DLL' x86_module='C:\Program Files (x86)\TarnDriver\TarnDriver.DLL'
+installed_value() { registry value "$work/installed.reg" "$@"; }
+check "64-bit view: the class is the installed x64 module" \
+    test "$(installed_value "$classes\\CLSID\\$rs232\\InprocServer32")" = "$x64_module"
+check "32-bit view: the class is the installed x86 module" \
+    test "$(installed_value "$classes\\Wow6432Node\\CLSID\\$rs232\\InprocServer32")" = "$x86_module"
+check "the win64 type library is the x64 module's" \
+    test "$(installed_value "$classes\\TypeLib\\$libid\\1.0\\0\\win64")" = "$x64_module"
+check "the win32 type library is the x86 module's" \
+    test "$(installed_value "$classes\\TypeLib\\$libid\\1.0\\0\\win32")" = "$x86_module"
 classes_work
 check "one Add/Remove Programs entry, $version" test "$(installed_versions installed)" = "$version"
 

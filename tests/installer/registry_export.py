@@ -13,6 +13,8 @@
       product code, one per version): the COM registration, to compare states.
   registry_export.py products EXPORT.reg
       the version of each Add/Remove Programs entry named TarnDriver.
+  registry_export.py value EXPORT.reg KEY [NAME]
+      a string value (the default one without NAME), unescaped.
 """
 
 import os
@@ -121,6 +123,17 @@ def products(export_path):
     return 0
 
 
+def value(export_path, key, name="@"):
+    for exported, values in parse(export_path).items():
+        if exported.lower() == key.lower() and name in values:
+            data = values[name]
+            if data.startswith('"') and data.endswith('"'):
+                data = re.sub(r"\\(.)", r"\1", data[1:-1])
+            print(data)
+            return 0
+    return 1
+
+
 def main():
     if len(sys.argv) >= 4 and sys.argv[1] == "diff":
         return diff(sys.argv[2], sys.argv[3])
@@ -128,6 +141,8 @@ def main():
         return ours(sys.argv[2], sys.argv[3:], registration_only=sys.argv[1] == "registration")
     if len(sys.argv) == 3 and sys.argv[1] == "products":
         return products(sys.argv[2])
+    if len(sys.argv) in (4, 5) and sys.argv[1] == "value":
+        return value(*sys.argv[2:])
     print(__doc__, file=sys.stderr)
     return 2
 
