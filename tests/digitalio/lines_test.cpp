@@ -101,9 +101,9 @@ TEST_F(LinesTest, PortNamesOpenAsUsersWriteThem) {
         long number;  // PortNumber once open
     };
     for (const Case& c : {Case{L"COM21", true, 21}, Case{L"com21", true, 0}, Case{L"Com21", true, 0},
-                          Case{L"\\.\COM21", true, 0}, Case{L"NUL", true, 0}, Case{L"COM21x", false},
+                          Case{L"\\\\.\\COM21", true, 0}, Case{L"NUL", true, 0}, Case{L"COM21x", false},
                           Case{L"COM", false}, Case{L"COM 21", false}, Case{L"COM+21", false},
-                          Case{L"COM199", false}, Case{L"\\.\COM", false}}) {
+                          Case{L"COM199", false}, Case{L"\\\\.\\COM", false}}) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(c.name)));
         UniqueBstr name(::SysAllocString(c.name));
         VARIANT_BOOL ok = 0;
