@@ -281,6 +281,7 @@ class LastReleaseTest : public nulltest::NullModemTest,
 // stuck when the test gives up on it never touches freed memory.
 struct LastReleaseRun {
     HANDLE done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> releasing{false};
     std::atomic<double> releaseMs{-1};
     bool opened = false, eventArrived = false, sinkLetGo = false, portClosed = false;
     size_t eventsAfter = 0;
@@ -297,17 +298,23 @@ struct LastReleaseRun {
             opened = owned && Connect(owned, sink.get()) && owned->Open(PortName(kOurPort).get(), &ok) == S_OK;
             if (opened) {
                 sink->onEvent = [&](const Event& e) {
-                    if (e.id != kOnCTS || releaseMs >= 0) return;
+                    if (e.id != kOnCTS || releasing.exchange(true)) return;
                     const LONGLONG start = Now();
                     owned->Release();
                     releaseMs = TicksToMs(Now() - start);
                 };
-                peer.Rts(false);
-                eventArrived = WaitUntil([&] { return releaseMs >= 0; }, 90000);
+                // The monitor arms the port just after Open: toggle until a change is seen.
+                bool rts = true;
+                for (int i = 0; i < 50 && !releasing; ++i) {
+                    peer.Rts(rts = !rts);
+                    Pump(100);
+                }
+                eventArrived = releasing;
+                WaitUntil([&] { return releaseMs >= 0; }, 90000);
                 sinkLetGo = WaitUntil([&] { return sink->RefCount() == 1; }, 5000);
                 portClosed = WaitUntil([&] { return control.State(kOurPort).isOpen == 0; }, 5000);
                 const size_t before = sink->Count();
-                peer.Rts(true);
+                peer.Rts(!rts);
                 Pump(300);
                 eventsAfter = sink->Count() - before;
             } else if (owned) {
