@@ -45,9 +45,9 @@ Set peer = CreateObject("TarnDriver.Rs232DigitalIoDriver")
 Set bridge = CreateObject("TarnKit.EventBridge")
 bridge.Connect lines, New LinePrinter
 
-Step "Digital I/O on \\.\COM21 (the peer \\.\COM22 drives its inputs):"
-peer.Open "\\.\COM22"
-If lines.Open("\\.\COM21") Then Step "  opened " & lines.PortName
+Step "Digital I/O on COM21 (the peer COM22 drives its inputs):"
+peer.Open "\\.\COM22"   ' the device form works as well
+If lines.Open("COM21") Then Step "  opened " & lines.PortName & " (port number " & lines.PortNumber & ")"
 bridge.Wait 200
 Step "  inputs now: CTS=" & lines.GetCTS() & " DSR=" & lines.GetDSR() & " DCD=" & lines.GetDCD() & " RI=" & lines.GetRI()
 

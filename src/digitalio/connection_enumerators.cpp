@@ -5,6 +5,7 @@
 
 #include "module/com_object.h"
 #include "platform/com_ptr.h"
+#include "platform/critical_section.h"
 
 namespace tarn {
 
@@ -40,7 +41,7 @@ public:
     static HRESULT Create(Snapshot items, size_t position, EnumItf** out) noexcept {
         auto* enumerator = new (std::nothrow) ComObject<SnapshotEnumerator>();
         if (!enumerator) return E_OUTOFMEMORY;
-        enumerator->items_ = std::move(items);
+        enumerator->items_ = std::move(items);  // not shared yet: no lock needed
         enumerator->position_ = position;
         enumerator->AddRef();
         *out = enumerator;
@@ -50,12 +51,14 @@ public:
     STDMETHODIMP Next(ULONG wanted, typename Item::Value* out, ULONG* fetched) override {
         if (!out || (wanted != 1 && !fetched)) return E_POINTER;
         ULONG given = 0;
+        Lock lock(lock_);
         for (; given < wanted && position_ < items_->size(); ++given, ++position_)
             out[given] = (*items_)[position_].HandOut();
         if (fetched) *fetched = given;
         return given == wanted ? S_OK : S_FALSE;
     }
     STDMETHODIMP Skip(ULONG count) override {
+        Lock lock(lock_);
         const size_t left = items_->size() - position_;
         if (count > left) {
             position_ = items_->size();
@@ -65,16 +68,20 @@ public:
         return S_OK;
     }
     STDMETHODIMP Reset() override {
+        Lock lock(lock_);
         position_ = 0;
         return S_OK;
     }
     STDMETHODIMP Clone(EnumItf** out) override {
         if (!out) return E_POINTER;
         *out = nullptr;
+        Lock lock(lock_);
         return Create(items_, position_, out);
     }
 
 private:
+    // The object is free-threaded: any thread may move the position, so it moves under the lock.
+    CriticalSection lock_;
     Snapshot items_;
     size_t position_ = 0;
 };

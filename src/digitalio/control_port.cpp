@@ -1,17 +1,46 @@
 #include "digitalio/control_port.h"
 
+#include <cwchar>
+#include <iterator>
+
 #include "platform/serial_line.h"
 
 namespace tarn {
 
 namespace {
+
 constexpr DWORD kControlBaudRate = 8192;  // no data flows; only the lines are used
+
+// Control only (no data access), exclusive, overlapped for the monitor's waits.
+HANDLE OpenControlOnly(const wchar_t* name) noexcept {
+    return ::CreateFileW(name, 0, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+}
+
+// Ports above COM9 exist only in the device namespace, yet users write the
+// name they see.  For a name COM<digits> (any case) this writes "\\.\" and the
+// name into `path`; false for every other name.
+bool DeviceNamespacePath(const wchar_t* name, wchar_t (&path)[24]) noexcept {
+    constexpr wchar_t kPrefix[] = L"\\\\.\\";
+    const size_t length = ::wcslen(name);
+    if (length <= 3 || length >= std::size(path) - (std::size(kPrefix) - 1) || ::_wcsnicmp(name, L"COM", 3) != 0)
+        return false;
+    for (size_t i = 3; i < length; ++i)
+        if (name[i] < L'0' || name[i] > L'9') return false;
+    ::wcscpy_s(path, kPrefix);
+    ::wcscat_s(path, name);
+    return true;
+}
+
 }  // namespace
 
 bool ControlPort::Open(const wchar_t* name) noexcept {
     Lock lock(lock_);
     CloseLocked();
-    handle_.reset(::CreateFileW(name ? name : L"", 0, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+    if (!name) name = L"";
+    handle_.reset(OpenControlOnly(name));
+    // Only a name that fails as written is tried there, so whatever opens today opens unchanged.
+    wchar_t devicePath[24];
+    if (!handle_ && DeviceNamespacePath(name, devicePath)) handle_.reset(OpenControlOnly(devicePath));
     ++session_;
     return handle_.valid();
 }

@@ -20,8 +20,9 @@ class ControlPort {
 public:
     using Session = unsigned long;
 
-    // Opens `name` as passed, closing any port held before.  False when the
-    // port cannot be opened; the object then holds no port.
+    // Opens `name` as passed, closing any port held before; a name COM<digits>
+    // that does not open so is opened in the device namespace ("\\.\COM21").
+    // False when the port cannot be opened; the object then holds no port.
     bool Open(const wchar_t* name) noexcept;
     // Ends a pending line-event wait (event mask 0), then closes the handle.
     void Close() noexcept;

@@ -26,10 +26,14 @@ constexpr InputLine kFiringOrder[] = {
 }  // namespace
 
 InputMonitor::InputMonitor(ControlPort& port, SinkList& sinks, const std::atomic<long>& debounceMs) noexcept
-    : port_(port), sinks_(sinks), debounceMs_(debounceMs), wake_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+    : port_(port),
+      sinks_(sinks),
+      debounceMs_(debounceMs),
+      wake_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+      gate_(ComPtr<FiringGate>::Attach(FiringGate::Create())) {}
 
 void InputMonitor::Start() noexcept {
-    worker_.Start(THREAD_PRIORITY_NORMAL, 0, &InputMonitor::ThreadBody, this);
+    if (gate_) worker_.Start(THREAD_PRIORITY_NORMAL, 0, &InputMonitor::ThreadBody, this);
 }
 
 void InputMonitor::Wake() noexcept {
@@ -37,14 +41,15 @@ void InputMonitor::Wake() noexcept {
 }
 
 void InputMonitor::Shutdown() noexcept {
+    const bool inSinkCall = gate_ && gate_->Close();
     Wake();
     worker_.RequestStop();
     port_.ClearEventMask();
-    if (worker_.IsCurrentThread()) {
-        if (ownerGone_) *ownerGone_ = true;
+    if (inSinkCall || worker_.IsCurrentThread()) {
+        worker_.Detach();
         return;
     }
-    worker_.Stop(kStopTimeoutMs);
+    worker_.Stop(kStopTimeoutMs);  // the stop reaches every wait outside a sink call at once
 }
 
 void InputMonitor::ThreadBody(void* self) { static_cast<InputMonitor*>(self)->Run(); }
@@ -53,26 +58,20 @@ void InputMonitor::Run() {
     const HRESULT apartment = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     {
         UniqueHandle lineEvent(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
-        // The flag outlives the owner: Shutdown on this thread sets it, and the
-        // loop then ends without touching the owner again.  It is unhooked below
-        // whenever the owner still exists.
-        bool ownerGone = false;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdangling-pointer"
-        ownerGone_ = &ownerGone;
-#pragma GCC diagnostic pop
+        // The thread's own reference: the gate outlives the owner, so a firing
+        // can still ask it whether the owner went while a sink ran.
+        const ComPtr<FiringGate> gate = gate_;
         while (lineEvent && !worker_.IsStopRequested()) {
-            if (!Pass(lineEvent.get())) break;
+            if (!Pass(lineEvent.get(), *gate.get())) break;  // false: the owner may be gone
             if (worker_.IsStopRequested()) break;
             const long interval = worker_.Interval();
             if (interval >= 0) ::Sleep(static_cast<DWORD>(interval));
         }
-        if (!ownerGone) ownerGone_ = nullptr;
     }
     if (SUCCEEDED(apartment)) ::CoUninitialize();
 }
 
-bool InputMonitor::Pass(HANDLE lineEvent) {
+bool InputMonitor::Pass(HANDLE lineEvent, FiringGate& gate) {
     const std::optional<ControlPort::Session> session = port_.CurrentSession();
     if (!session) {
         armed_.reset();
@@ -123,10 +122,10 @@ bool InputMonitor::Pass(HANDLE lineEvent) {
         armed_ = session;
     }
     // With no debounce the mask has stayed armed since before the wait.
-    return FireLineEvents(events, *session);
+    return FireLineEvents(events, *session, gate);
 }
 
-bool InputMonitor::FireLineEvents(DWORD events, ControlPort::Session session) {
+bool InputMonitor::FireLineEvents(DWORD events, ControlPort::Session session, FiringGate& gate) {
     for (const InputLine& line : kFiringOrder) {
         if (!(events & line.event)) continue;
         if (worker_.IsStopRequested()) return true;
@@ -135,7 +134,7 @@ bool InputMonitor::FireLineEvents(DWORD events, ControlPort::Session session) {
             if (!::GetCommModemStatus(port, &status)) status = 0;
         });
         if (!open) return true;  // closed: the rest of this pass fires nothing
-        if (!sinks_.FireLevel(line.id, (status & line.status) ? 1 : 0, ownerGone_)) return false;
+        if (!sinks_.FireLevel(line.id, (status & line.status) ? 1 : 0, gate)) return false;
     }
     return true;
 }

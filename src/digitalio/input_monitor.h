@@ -16,8 +16,10 @@
 #include <optional>
 
 #include "digitalio/control_port.h"
+#include "digitalio/firing_gate.h"
 #include "digitalio/sink_list.h"
 #include "digitalio/worker_thread.h"
+#include "platform/com_ptr.h"
 #include "platform/unique_handle.h"
 
 namespace tarn {
@@ -32,17 +34,21 @@ public:
     void Start() noexcept;
     // Ends a park: a port has been opened.
     void Wake() noexcept;
-    // Called first by the owner's destructor.  Ends the thread promptly: the stop
-    // ends a park, a debounce delay and (by clearing the event mask) a pending
-    // wait.  On the monitor thread itself (a sink released the owner from inside
-    // an event) it waits for nothing and tells the firing that the owner is gone.
+    // Called first by the owner's destructor, and prompt in every case.  It
+    // closes the firing gate, then stops the thread: the stop ends a park, a
+    // debounce delay and (by clearing the event mask) a pending wait, and the
+    // thread is waited for.  A thread inside a sink call is not waited for: the
+    // call may wait for this very thread (a sink in a single-threaded apartment
+    // that releases the owner from inside an event), or be on it.  That thread
+    // ends on its own once the call returns, holding its gate, the sink it
+    // called and its module reference, and touches nothing of the owner.
     void Shutdown() noexcept;
 
 private:
     static void ThreadBody(void* self);
     void Run();
-    bool Pass(HANDLE lineEvent);  // false: the owner is gone, touch nothing
-    bool FireLineEvents(DWORD events, ControlPort::Session session);
+    bool Pass(HANDLE lineEvent, FiringGate& gate);  // false: the owner may be gone, touch nothing
+    bool FireLineEvents(DWORD events, ControlPort::Session session, FiringGate& gate);
     void Park();
     void BackOff();
 
@@ -52,7 +58,7 @@ private:
     UniqueHandle wake_;                          // auto reset
     std::optional<ControlPort::Session> armed_;  // the session whose event mask is set (monitor thread only)
     DWORD backoffMs_ = 0;                        // monitor thread only
-    bool* ownerGone_ = nullptr;                  // on the monitor's stack while it runs
+    ComPtr<FiringGate> gate_;                    // null when out of memory: the thread never starts
     WorkerThread worker_;                        // last: destroyed first
 };
 

@@ -102,7 +102,7 @@ ComPtr<IDispatch> SinkList::SinkAt(size_t index) const noexcept {
 }
 
 template <class PrepareArgument>
-bool SinkList::Fire(DISPID id, PrepareArgument&& prepare, const bool* ownerGone) noexcept {
+bool SinkList::Fire(DISPID id, PrepareArgument&& prepare, FiringGate* gate) noexcept {
     VARIANT argument, result;
     ::VariantInit(&argument);
     ::VariantInit(&result);
@@ -111,14 +111,18 @@ bool SinkList::Fire(DISPID id, PrepareArgument&& prepare, const bool* ownerGone)
     for (size_t i = 0; i < count; ++i) {
         ComPtr<IDispatch> sink = SinkAt(i);
         if (!sink) continue;
+        if (gate && !gate->EnterCall()) {
+            ownerAlive = false;  // the owner is going: call no one else
+            break;
+        }
         ::VariantClear(&result);
         prepare(argument);
         DISPPARAMS params{&argument, nullptr, 1, 0};
         // A failing sink neither stops the others nor is disconnected.
         sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, nullptr, nullptr);
-        sink.reset();
-        if (ownerGone && *ownerGone) {
-            ownerAlive = false;  // this list is freed memory now
+        sink.reset();  // part of the call: releasing a proxy may reach the sink's apartment too
+        if (gate && !gate->LeaveCall()) {
+            ownerAlive = false;  // this list may be freed memory now
             break;
         }
     }
@@ -142,7 +146,7 @@ void SinkList::FireText(DISPID id, const wchar_t* text) noexcept {
         nullptr);
 }
 
-bool SinkList::FireLevel(DISPID id, long level, const bool* ownerGone) noexcept {
+bool SinkList::FireLevel(DISPID id, long level, FiringGate& gate) noexcept {
     return Fire(
         id,
         [level](VARIANT& argument) {
@@ -150,7 +154,7 @@ bool SinkList::FireLevel(DISPID id, long level, const bool* ownerGone) noexcept 
             argument.vt = VT_I4;
             argument.lVal = level;
         },
-        ownerGone);
+        &gate);
 }
 
 }  // namespace tarn

@@ -22,6 +22,7 @@
 #include <memory>
 #include <vector>
 
+#include "digitalio/firing_gate.h"
 #include "platform/com_ptr.h"
 #include "platform/critical_section.h"
 
@@ -48,11 +49,11 @@ public:
     std::vector<CONNECTDATA> Snapshot() const;  // may throw std::bad_alloc
 
     // Call the event `id` on every sink in slot order with one argument.
-    // `ownerGone`, when given, is set by the owner's destructor if a sink
-    // destroys the owner from inside the call; the firing then stops at once
-    // and returns false without touching the list again.
+    // FireLevel passes each call through `gate`: once the owner has closed it
+    // the firing stops and returns false without touching the list again (the
+    // owner may be gone by then).
     void FireText(DISPID id, const wchar_t* text) noexcept;
-    bool FireLevel(DISPID id, long level, const bool* ownerGone) noexcept;
+    bool FireLevel(DISPID id, long level, FiringGate& gate) noexcept;
 
 private:
     struct Slot {
@@ -61,7 +62,7 @@ private:
     };
 
     template <class PrepareArgument>
-    bool Fire(DISPID id, PrepareArgument&& prepare, const bool* ownerGone) noexcept;
+    bool Fire(DISPID id, PrepareArgument&& prepare, FiringGate* gate) noexcept;
     ComPtr<IDispatch> SinkAt(size_t index) const noexcept;
     DWORD CookieFor(IDispatch* sink) noexcept;
     Slot* EmptySlot() noexcept;

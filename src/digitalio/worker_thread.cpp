@@ -85,6 +85,13 @@ void WorkerThread::Stop(DWORD timeoutMs) noexcept {
     threadId_ = 0;
 }
 
+void WorkerThread::Detach() noexcept {
+    RequestStop();
+    Lock lock(lock_);
+    thread_.reset();
+    threadId_ = 0;
+}
+
 bool WorkerThread::IsRunning() noexcept {
     Lock lock(lock_);
     return thread_ && threadId_ != 0;

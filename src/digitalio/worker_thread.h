@@ -5,6 +5,7 @@
 //    own waits include, so a stop is seen even while the body is parked.
 //  - Stop waits a bounded time for the thread to end and ends it by force after
 //    that; called on the worker thread itself it neither waits nor terminates.
+//  - Detach asks the thread to stop and lets go of it without waiting.
 // The thread holds its own reference to the module that contains its code and
 // drops it as its very last act, so the module cannot be unloaded under it even
 // when its owner is destroyed on the worker thread itself.
@@ -29,6 +30,9 @@ public:
 
     void RequestStop() noexcept;
     void Stop(DWORD timeoutMs) noexcept;
+    // For a body that may be inside a call that waits for the caller: it must
+    // end on its own and touch nothing of its owner once it returns.
+    void Detach() noexcept;
 
     bool IsRunning() noexcept;
     bool IsStopRequested() noexcept;

@@ -68,6 +68,9 @@ public:
     HRESULT invokeResult = S_OK;
     // Runs inside each event, on the thread that delivers it.
     std::function<void(const Event&)> onEvent;
+    // Gives up the processor in every AddRef: a caller that hands the sink out
+    // without a lock is then interrupted in the middle.
+    bool yieldInAddRef = false;
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
         if (!out) return E_POINTER;
@@ -79,7 +82,10 @@ public:
         }
         return E_NOINTERFACE;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return ::InterlockedIncrement(&refs_); }
+    STDMETHODIMP_(ULONG) AddRef() override {
+        if (yieldInAddRef) ::SwitchToThread();  // widens the window of a caller that races
+        return ::InterlockedIncrement(&refs_);
+    }
     STDMETHODIMP_(ULONG) Release() override {
         const LONG n = ::InterlockedDecrement(&refs_);
         if (n == 0) delete this;

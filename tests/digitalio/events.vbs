@@ -32,7 +32,8 @@ bridge.Connect lines, handler
 Check "the bridge connects to the driver", Err.Number = 0
 
 ok = False: ok = peer.Open("\\.\COM22"): Check "the peer opens", ok
-ok = False: ok = lines.Open("\\.\COM21"): Check "Open succeeds", ok
+ok = False: ok = lines.Open("COM21"): Check "Open succeeds with the name as users write it", ok
+ok = False: ok = (lines.PortName = "COM21" And lines.PortNumber = 21): Check "PortName and PortNumber keep that name", ok
 ok = False: ok = bridge.WaitForEvents(1, TIMEOUT_MS): Check "OnText arrives", ok
 ok = False: ok = (handler.Log = "[text Tach auch]"): Check "OnText carries the greeting", ok
 handler.Log = ""

@@ -90,6 +90,45 @@ TEST_F(LinesTest, PortNumberParsesOnlyCapitalCom) {
     EXPECT_EQ(0, number);
 }
 
+// Users write the name they see ("COM21"), yet ports above COM9 open only
+// through the device namespace: a name COM<digits> that does not open as
+// written is tried there.  Every other name goes to the system unchanged, and
+// the stored name is always the one written.
+TEST_F(LinesTest, PortNamesOpenAsUsersWriteThem) {
+    struct Case {
+        const wchar_t* name;
+        bool opens;
+        long number;  // PortNumber once open
+    };
+    for (const Case& c : {Case{L"COM21", true, 21}, Case{L"com21", true, 0}, Case{L"Com21", true, 0},
+                          Case{L"\\\\.\\COM21", true, 0}, Case{L"NUL", true, 0}, Case{L"COM21x", false},
+                          Case{L"COM", false}, Case{L"COM 21", false}, Case{L"COM+21", false},
+                          Case{L"COM199", false}, Case{L"\\\\.\\COM", false}}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.name)));
+        UniqueBstr name(::SysAllocString(c.name));
+        VARIANT_BOOL ok = 0;
+        const HRESULT hr = driver->Open(name.get(), &ok);
+        if (!c.opens) {
+            EXPECT_EQ(DISP_E_EXCEPTION, hr);
+            EXPECT_EQ(L"Cannot open port", TakeErrorInfo().description);
+            EXPECT_EQ(0u, control.State(kOurPort).isOpen);
+            continue;
+        }
+        ASSERT_EQ(S_OK, hr);
+        EXPECT_EQ(1, ok);
+        BSTR stored = nullptr;
+        EXPECT_EQ(S_OK, driver->get_PortName(&stored));
+        EXPECT_STREQ(c.name, stored);
+        ::SysFreeString(stored);
+        long number = -1;
+        EXPECT_EQ(S_OK, driver->get_PortNumber(&number));
+        EXPECT_EQ(c.number, number);
+        if (c.name[0] != L'N') EXPECT_EQ(1u, control.State(kOurPort).isOpen);
+        EXPECT_EQ(S_OK, driver->Close());
+        EXPECT_TRUE(PortClosed(kOurPort));
+    }
+}
+
 TEST_F(LinesTest, OutputsDriveThePeerAndKeepTheValuePassed) {
     ASSERT_TRUE(Open());
     Peer peer(kPeerPort);

@@ -1,6 +1,7 @@
 // The input monitor on the stand-in: events, their order and levels, the
 // debounce, parking, Close and Open, unplugging, destruction, and sinks in
 // both kinds of apartment.
+#include <memory>
 #include <thread>
 
 #include "digitalio/port_fixture.h"
@@ -219,25 +220,6 @@ TEST_F(MonitorTest, ASinkMayCallBackAndDisconnectInsideAnEvent) {
     EXPECT_EQ(1u, control.State(kOurPort).dtr);
 }
 
-TEST_F(MonitorTest, ASinkThatReleasesTheLastReferenceInsideAnEventEndsItCleanly) {
-    Peer peer(kPeerPort);
-    ASSERT_TRUE(Open());
-    Settle(100);
-    const size_t threadsWithObject = ThreadCount();
-    // The sink holds the only reference and lets go of it from inside the event.
-    IRs232DigitalIoDriver* owned = driver.detach();
-    std::atomic<bool> released{false};
-    sink->onEvent = [&](const Event& e) {
-        if (e.id == kOnCTS && !released.exchange(true)) owned->Release();
-    };
-    peer.Rts(false);
-    ASSERT_TRUE(sink->WaitFor(1, 2000));
-    EXPECT_TRUE(WaitUntil([&] { return ThreadCount() < threadsWithObject; }, 3000));
-    EXPECT_TRUE(PortClosed(kOurPort));
-    EXPECT_TRUE(released.load());
-    EXPECT_EQ(1, sink->RefCount());  // the object released its connection
-}
-
 // A client thread in a single-threaded apartment gets the object through a
 // proxy; its sink receives OnText and the line events through marshalling, on
 // its own thread, and may call back into the object from inside OnText.
@@ -279,6 +261,94 @@ TEST_F(ApartmentMonitorTest, EventsArriveOnTheClientsThread) {
     for (const Event& e : events) EXPECT_EQ(::GetCurrentThreadId(), e.thread);
     driver.reset();
 }
+
+// A sink lets go of the last reference to the object from inside OnCTS.  In
+// the multithreaded apartment that runs the destruction on the monitor thread
+// itself; in a single-threaded one the monitor is inside the marshalled call
+// to the very thread that is releasing.  Either way the release returns at
+// once, the object lets go of the sink and the port, and nothing fires after.
+struct LastReleaseInsideAnEvent {
+    DWORD apartment;
+    const char* name;
+};
+
+void PrintTo(const LastReleaseInsideAnEvent& c, std::ostream* os) { *os << c.name; }
+
+class LastReleaseTest : public nulltest::NullModemTest,
+                        public ::testing::WithParamInterface<LastReleaseInsideAnEvent> {};
+
+// Everything the client thread uses lives here, so a client that is still
+// stuck when the test gives up on it never touches freed memory.
+struct LastReleaseRun {
+    HANDLE done = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> releasing{false};
+    std::atomic<double> releaseMs{-1};
+    bool opened = false, eventArrived = false, sinkLetGo = false, portClosed = false;
+    size_t eventsAfter = 0;
+    ~LastReleaseRun() { ::CloseHandle(done); }
+
+    void Client(DWORD apartment) {
+        ::CoInitializeEx(nullptr, apartment);
+        {
+            nulltest::Control control;
+            Peer peer(kPeerPort);
+            ComPtr<EventSink> sink = EventSink::Create();
+            IRs232DigitalIoDriver* owned = CreateDriver().detach();  // the sink's reference, the only one
+            VARIANT_BOOL ok = 0;
+            opened = owned && Connect(owned, sink.get()) && owned->Open(PortName(kOurPort).get(), &ok) == S_OK;
+            if (opened) {
+                sink->onEvent = [&](const Event& e) {
+                    if (e.id != kOnCTS || releasing.exchange(true)) return;
+                    const LONGLONG start = Now();
+                    owned->Release();
+                    releaseMs = TicksToMs(Now() - start);
+                };
+                // The monitor arms the port just after Open: toggle until a change is seen.
+                bool rts = true;
+                for (int i = 0; i < 50 && !releasing; ++i) {
+                    peer.Rts(rts = !rts);
+                    Pump(100);
+                }
+                eventArrived = releasing;
+                WaitUntil([&] { return releaseMs >= 0; }, 90000);
+                sinkLetGo = WaitUntil([&] { return sink->RefCount() == 1; }, 5000);
+                portClosed = WaitUntil([&] { return control.State(kOurPort).isOpen == 0; }, 5000);
+                const size_t before = sink->Count();
+                peer.Rts(!rts);
+                Pump(300);
+                eventsAfter = sink->Count() - before;
+            } else if (owned) {
+                owned->Release();
+            }
+        }
+        ::CoUninitialize();
+        ::SetEvent(done);
+    }
+};
+
+TEST_P(LastReleaseTest, ReleaseInsideAnEventReturnsPromptlyAndLeavesNothing) {
+    auto run = std::make_shared<LastReleaseRun>();
+    const DWORD apartment = GetParam().apartment;
+    std::thread client([run, apartment] { run->Client(apartment); });
+    // A release that waits for the monitor would hang here for a minute: give up long before.
+    if (::WaitForSingleObject(run->done, 15000) != WAIT_OBJECT_0) {
+        client.detach();
+        FAIL() << "the release inside the event has not returned after 15 s";
+    }
+    client.join();
+    ASSERT_TRUE(run->opened);
+    ASSERT_TRUE(run->eventArrived);
+    std::printf("%s: release inside OnCTS took %.1f ms\n", GetParam().name, run->releaseMs.load());
+    EXPECT_LT(run->releaseMs.load(), 10000.0);
+    EXPECT_TRUE(run->sinkLetGo);
+    EXPECT_TRUE(run->portClosed);
+    EXPECT_EQ(0u, run->eventsAfter);
+}
+
+INSTANTIATE_TEST_SUITE_P(Apartments, LastReleaseTest,
+                         ::testing::Values(LastReleaseInsideAnEvent{COINIT_MULTITHREADED, "Mta"},
+                                           LastReleaseInsideAnEvent{COINIT_APARTMENTTHREADED, "Sta"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tarn::test
