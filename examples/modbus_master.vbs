@@ -15,8 +15,11 @@ Option Explicit
 ' register values, or Empty with LastError saying why (and LastException
 ' holding the code of an exception response).
 Class ModbusMaster
-    Private port, bytes
-    Public LastError, LastException
+    ' One name a line: Wine's VBScript takes no lists in a class.
+    Private port
+    Private bytes
+    Public LastError
+    Public LastException
 
     Private Sub Class_Initialize()
         Set bytes = CreateObject("TarnKit.Bytes")
@@ -107,6 +110,7 @@ Class ModbusMaster
             piece = port.Read(1)
             If Err.Number = 0 Then ReadFirstByte = piece: Exit Function
         Next
+        Err.Clear   ' the time-outs were expected; the caller sees Empty
     End Function
 
     ' The rest of a frame follows at once; Read fails with "not all bytes received" if it does not.
@@ -116,6 +120,7 @@ Class ModbusMaster
         piece = port.Read(count)
         If Err.Number <> 0 Then
             LastError = "incomplete answer: " & Err.Description
+            Err.Clear
             ReadMore = False
         Else
             answer = bytes.Concat(answer, piece)
@@ -140,6 +145,16 @@ Function ExceptionName(code)
     End Select
 End Function
 
+' Wine's VBScript has no Join.
+Function Joined(values)
+    Dim i
+    Joined = ""
+    For i = 0 To UBound(values)
+        If i > 0 Then Joined = Joined & " "
+        Joined = Joined & values(i)
+    Next
+End Function
+
 Function Hex2(value)
     Hex2 = Right("0" & Hex(value), 2)
 End Function
@@ -161,14 +176,14 @@ If Not master.Open(portNumber, 19200) Then
 End If
 values = master.ReadHoldingRegisters(unit, 0, 5)
 If IsArray(values) Then
-    WScript.Echo "unit " & unit & ", holding registers 0 to 4: " & Join(values, " ")
+    WScript.Echo "unit " & unit & ", holding registers 0 to 4: " & Joined(values)
 Else
     WScript.Echo "unit " & unit & ", holding registers 0 to 4: " & master.LastError
 End If
 ' Registers 8 to 11 do not all exist: the server answers with exception 2.
 values = master.ReadHoldingRegisters(unit, 8, 4)
 If IsArray(values) Then
-    WScript.Echo "unit " & unit & ", holding registers 8 to 11: " & Join(values, " ")
+    WScript.Echo "unit " & unit & ", holding registers 8 to 11: " & Joined(values)
 Else
     WScript.Echo "unit " & unit & ", holding registers 8 to 11: " & master.LastError
 End If
