@@ -90,18 +90,12 @@ const Parameter* ReturnValue(const Member& member) {
 // How a script or Visual Basic client writes the call.
 std::wstring AutomationForm(const std::wstring& object, const Member& member) {
     std::wstring arguments;
-    bool bracketed = false;
     for (const Parameter& parameter : member.parameters) {
         if (parameter.retval || (member.kind == MemberKind::PropertyPut && &parameter == &member.parameters.back()))
             continue;
-        std::wstring piece = (arguments.empty() ? L"" : L", ") + parameter.name;
-        if (parameter.optional) {
-            piece = L"[" + piece + L"]";
-            bracketed = true;
-        }
-        arguments += piece;
+        const std::wstring piece = (arguments.empty() ? L"" : L", ") + parameter.name;
+        arguments += parameter.optional ? L"[" + piece + L"]" : piece;
     }
-    (void)bracketed;
     const std::wstring call = object + L"." + member.name;
     switch (member.kind) {
     case MemberKind::Event: return L"Sub " + member.name + L"(" + arguments + L")";
@@ -225,7 +219,7 @@ std::string ClassPage(const Library& library, const Class& cls, Notes& notes, in
     if (cls.hasEvents) events = EntriesOf(cls.events);
 
     page += "## Members\n\n| Member | Kind | DISPID |\n|---|---|---|\n";
-    for (const std::vector<Entry>* list : {&entries, &events})
+    for (const std::vector<Entry>* list : {&entries, static_cast<const std::vector<Entry>*>(&events)})
         for (const Entry& entry : *list)
             page += "| [" + Utf8(entry.name) + "](#" + Anchor(entry.name) + ") | " + KindText(entry) + " | " +
                     std::to_string(entry.first()->dispid) + " |\n";

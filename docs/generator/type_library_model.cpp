@@ -130,8 +130,10 @@ HRESULT ReadMember(ITypeInfo* info, UINT index, bool isEvent, Member& member) {
         const ELEMDESC& element = func->lprgelemdescParam[i];
         const USHORT flags = element.paramdesc.wParamFlags;
         Parameter parameter;
-        // A property put's value has no name of its own.
-        parameter.name = static_cast<UINT>(i + 1) < found && names[i + 1] ? names[i + 1] : L"value";
+        // A property put's value has no name of its own (and GetNames may
+        // answer with the get's names, which share the DISPID).
+        const bool putValue = member.kind == MemberKind::PropertyPut && i == func->cParams - 1;
+        parameter.name = !putValue && static_cast<UINT>(i + 1) < found && names[i + 1] ? names[i + 1] : L"value";
         parameter.type = TypeName(info, element.tdesc);
         parameter.in = (flags & PARAMFLAG_FIN) != 0;
         parameter.out = (flags & PARAMFLAG_FOUT) != 0;
