@@ -144,7 +144,7 @@ bool UseUsbDevice() {
                                                  {{L"nKey", key}, {L"ETNLockType", Long(kPlayback)}}, nullptr));
     ok = ok && Report("Lock", CallByName(usb.Get(), L"Lock", DISPATCH_PROPERTYGET, {{nullptr, Long(kPlayback)}},
                                          &free));
-    std::printf("LockDevice(etnltPlayback) key %ld; Lock reads %d while held, %d after UnlockDevice\n", key.lVal,
+    std::printf("LockDevice(etnltPlayback) key %ld, Lock reads %d while held, %d after UnlockDevice\n", key.lVal,
                 held.boolVal, free.boolVal);
     ok = ok && key.lVal != 0 && held.boolVal == 1 && free.boolVal == 0;
     CallByName(usb.Get(), L"Close", DISPATCH_METHOD, {}, nullptr);
