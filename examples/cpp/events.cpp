@@ -77,6 +77,11 @@ public:
         }
     }
 
+    void Forget() {
+        Guard guard(lock_);
+        seen_.clear();
+    }
+
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
         if (!out) return E_POINTER;
         *out = nullptr;
@@ -144,6 +149,20 @@ ComPtr<IRs232DigitalIoDriver> CreateDriver() {
     return driver;
 }
 
+// The monitor starts watching on its own thread just after Open returns, and a
+// change before that goes unreported (read the inputs for their levels at the
+// start).  So the first change is repeated until its event shows that the
+// monitor is watching.
+bool WaitUntilWatched(IRs232DigitalIoDriver* peer, LineEvents* sink) {
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        peer->SetRTS(1);
+        if (sink->WaitFor(kOnCTS, 1, 1000)) return true;
+        peer->SetRTS(0);
+        sink->WaitFor(kOnCTS, 0, 1000);
+    }
+    return false;
+}
+
 bool Open(IRs232DigitalIoDriver* driver, const wchar_t* name) {
     Bstr portName(name);
     VARIANT_BOOL opened = 0;
@@ -195,11 +214,16 @@ int main(int argc, char** argv) {
                 std::vector<DISPID> expected;
             };
             const Step steps[] = {
-                {"peer raises RTS", &IRs232DigitalIoDriver::SetRTS, 1, {kOnCTS}},
                 {"peer raises DTR", &IRs232DigitalIoDriver::SetDTR, 1, {kOnDSR, kOnDCD}},
                 {"peer drops RTS", &IRs232DigitalIoDriver::SetRTS, 0, {kOnCTS}},
                 {"peer drops DTR", &IRs232DigitalIoDriver::SetDTR, 0, {kOnDSR, kOnDCD}},
             };
+            std::printf("peer raises RTS\n");
+            if (!WaitUntilWatched(peer.Get(), sink)) {
+                std::printf("no OnCTS(1): the lines are not watched\n");
+                ++failures;
+            }
+            sink->Forget();
             for (const Step& step : steps) {
                 std::printf("%s\n", step.what);
                 (peer.Get()->*step.set)(step.level);
