@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "automation/unique_bstr.h"
 #include "common/process_resources.h"
@@ -211,26 +212,36 @@ TEST_F(SoakTest, UsbDriverRequestsTransfersAndLocks) {
     ExpectNoGrowth(r, cycles);
 }
 
+// The class lives in a single-threaded apartment; its clients (scripts, VBA)
+// create it in one.  (Made from the multithreaded apartment, each object would
+// be created in a host apartment and reached through a proxy; Wine keeps about
+// 2 KiB for every such creation, with or without this library.)
 TEST_F(SoakTest, DriverEnumeratorListsThePorts) {
-    SoakResult r = Soak("DriverEnumerator", cycles, [](long i) {
-        ComPtr<IDriverEnumerator> enumerator = CreateByProgId<IDriverEnumerator>(L"TarnDriver.DriverEnumerator");
-        if (!enumerator) return std::string("create");
-        Variant missing;
-        missing.vt = VT_ERROR;
-        missing.scode = DISP_E_PARAMNOTFOUND;
-        SAFEARRAY* ports = nullptr;
-        UniqueBstr family(::SysAllocString(L"serial"));
-        UniqueBstr option(::SysAllocString(i % 2 ? L"" : L"rawnumbers"));
-        const HRESULT hr = enumerator->EnumeratePorts(family.get(), &ports, option.get(), missing, missing);
-        LONG lower = 0, upper = -1;
-        if (ports) {
-            ::SafeArrayGetLBound(ports, 1, &lower);
-            ::SafeArrayGetUBound(ports, 1, &upper);
-            ::SafeArrayDestroy(ports);
-        }
-        if (hr != S_OK || upper - lower + 1 < 4) return std::string("enumerate");
-        return std::string();
+    SoakResult r;
+    std::thread client([&] {
+        ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        r = Soak("DriverEnumerator", cycles, [](long i) {
+            ComPtr<IDriverEnumerator> enumerator = CreateByProgId<IDriverEnumerator>(L"TarnDriver.DriverEnumerator");
+            if (!enumerator) return std::string("create");
+            Variant missing;
+            missing.vt = VT_ERROR;
+            missing.scode = DISP_E_PARAMNOTFOUND;
+            SAFEARRAY* ports = nullptr;
+            UniqueBstr family(::SysAllocString(L"serial"));
+            UniqueBstr option(::SysAllocString(i % 2 ? L"" : L"rawnumbers"));
+            const HRESULT hr = enumerator->EnumeratePorts(family.get(), &ports, option.get(), missing, missing);
+            LONG lower = 0, upper = -1;
+            if (ports) {
+                ::SafeArrayGetLBound(ports, 1, &lower);
+                ::SafeArrayGetUBound(ports, 1, &upper);
+                ::SafeArrayDestroy(ports);
+            }
+            if (hr != S_OK || upper - lower + 1 < 4) return std::string("enumerate");
+            return std::string();
+        });
+        ::CoUninitialize();
     });
+    client.join();
     ExpectNoGrowth(r, cycles);
 }
 
