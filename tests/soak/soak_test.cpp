@@ -83,6 +83,8 @@ protected:
     const long cycles = CyclesFromEnvironment();
 };
 
+DWORD WINAPI WaitForRelease(void* event) { return ::WaitForSingleObject(event, INFINITE); }
+
 // The measurement sees what a cycle leaks: a handle, 4 KiB of heap and, every
 // 25th cycle, a thread.  Everything is given back at the end.
 TEST_F(SoakTest, TheMeasurementSeesAPlantedLeak) {
@@ -97,9 +99,7 @@ TEST_F(SoakTest, TheMeasurementSeesAPlantedLeak) {
         blocks.push_back(::HeapAlloc(::GetProcessHeap(), 0, 4096));
         std::memset(blocks.back(), 1, 4096);
         if (i % 25 == 0)
-            threads.push_back(::CreateThread(
-                nullptr, 0, [](void* event) -> DWORD { return ::WaitForSingleObject(event, INFINITE); }, release, 0,
-                nullptr));
+            threads.push_back(::CreateThread(nullptr, 0, WaitForRelease, release, 0, nullptr));
         return std::string();
     });
     EXPECT_EQ(r.growth.handles, planted + static_cast<long>(threads.size())) << Describe(r.growth);
