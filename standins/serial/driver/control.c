@@ -60,6 +60,7 @@ static void SetPlugged(NM_PORT *port, BOOLEAN plugged, NM_DONE_LIST *done)
         /* like a pulled USB adapter: what is pending fails, the open handle goes stale */
         if (port->openFile)
             NmDetach(port, done, NULLMODEM_STATUS_UNPLUGGED);
+        NmRefuseContender(port, NULLMODEM_STATUS_UNPLUGGED, done);
         port->plugged = FALSE;
     } else {
         port->plugged = TRUE;

@@ -31,30 +31,14 @@ void NmKick(NM_DONE_LIST *done)
  * whatever happens here: a refused handle gets its verdict on every request. */
 static NTSTATUS OpenPort(NM_PORT *port, PIRP irp)
 {
-    PFILE_OBJECT file = NmIrpFile(irp);
     NM_DONE_LIST done;
-    NTSTATUS status = STATUS_SUCCESS;
+    NTSTATUS status;
     KIRQL irql;
 
     NmDoneInit(&done);
     KeAcquireSpinLock(&g_nm.lock, &irql);
     NmCount(port, NULLMODEM_REQ_CREATE);
-    if (!port->plugged)
-        status = NULLMODEM_STATUS_UNPLUGGED;
-    else if (NmTakeFault(port, NULLMODEM_REQ_CREATE, &status))
-        ;
-    else if (port->openFile)
-        status = STATUS_ACCESS_DENIED; /* one open at a time */
-    else {
-        port->openFile = file;
-        NmResetSettings(port);
-        port->modemStatus = NmModemStatus(port);
-        NmUpdateModemStatus(port->peer, &done);
-    }
-    if (file) {
-        file->FsContext = (PVOID)(ULONG_PTR)status;
-        file->FsContext2 = NM_FILE_VERDICT;
-    }
+    status = NmClaim(port, irp, &done);
     KeReleaseSpinLock(&g_nm.lock, irql);
     NmCompleteDone(&done);
     return NmCompleteNow(irp, status, 0);
@@ -63,17 +47,18 @@ static NTSTATUS OpenPort(NM_PORT *port, PIRP irp)
 static NTSTATUS ClosePort(NM_PORT *port, PIRP irp)
 {
     NM_DONE_LIST done;
+    LIST_ENTRY granted;
     KIRQL irql;
 
     NmDoneInit(&done);
+    InitializeListHead(&granted);
     KeAcquireSpinLock(&g_nm.lock, &irql);
     NmCount(port, NULLMODEM_REQ_CLOSE);
-    /* Requests of the file may still be pending here: finish them all. */
-    if (port->openFile && NmIrpFile(irp) == port->openFile)
-        NmDetach(port, &done, STATUS_CANCELLED);
+    NmRelease(port, NmIrpFile(irp), &done, &granted);
     NmKick(&done);
     KeReleaseSpinLock(&g_nm.lock, irql);
     NmCompleteDone(&done);
+    NmRedispatch(port, &granted);
     NmWakeTimer();
     return NmCompleteNow(irp, STATUS_SUCCESS, 0);
 }
@@ -170,9 +155,11 @@ static VOID NTAPI DriverUnload(PDRIVER_OBJECT driver)
     NmStopTimerThread();
     NmDoneInit(&done);
     KeAcquireSpinLock(&g_nm.lock, &irql);
-    for (i = 0; i < g_nm.portCount; i++)
+    for (i = 0; i < g_nm.portCount; i++) {
+        NmRefuseContender(&g_nm.ports[i], STATUS_CANCELLED, &done);
         if (g_nm.ports[i].openFile)
             NmDetach(&g_nm.ports[i], &done, STATUS_CANCELLED);
+    }
     KeReleaseSpinLock(&g_nm.lock, irql);
     NmCompleteDone(&done);
 
@@ -216,6 +203,7 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
         InitializeListHead(&port->reads);
         InitializeListHead(&port->writes);
         InitializeListHead(&port->waits);
+        InitializeListHead(&port->parked);
         NmResetSettings(port);
         port->dtr = port->rts = FALSE;
         NmFormatName(port->deviceName, 48, L"\\Device\\TarnNullModem", i);

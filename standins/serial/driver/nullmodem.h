@@ -39,6 +39,12 @@ typedef struct NM_PORT {
     BOOLEAN plugged;
     BOOLEAN pacing;
     PFILE_OBJECT openFile;        /* the one open handle's file, or NULL */
+    BOOLEAN ownerUsed;            /* the open handle has made a request */
+    PFILE_OBJECT contender;       /* a newer open waiting for an idle owner's close, or NULL */
+    BOOLEAN contenderSync;        /* its handle waits for each request to end */
+    LONGLONG contenderDeadline;
+    PFILE_OBJECT displaced;       /* an idle owner an overlapped contender took over from, or NULL */
+    LIST_ENTRY parked;            /* the contender's requests until the port is decided */
 
     /* settings, back to defaults at every open */
     ULONG baudRate;
@@ -136,9 +142,17 @@ void NmUpdateModemStatus(NM_PORT *port, NM_DONE_LIST *done);
 ULONG NmModemStatus(const NM_PORT *port);
 void NmResetSettings(NM_PORT *port);
 void NmDetach(NM_PORT *port, NM_DONE_LIST *done, NTSTATUS status);
-NTSTATUS NmHandleStatus(NM_PORT *port, PIRP irp);
 NTSTATUS NTAPI NmDispatchRead(PDEVICE_OBJECT device, PIRP irp);
 NTSTATUS NTAPI NmDispatchWrite(PDEVICE_OBJECT device, PIRP irp);
+
+/* ownership.c: one open handle at a time */
+NTSTATUS NmClaim(NM_PORT *port, PIRP irp, NM_DONE_LIST *done);
+void NmRelease(NM_PORT *port, PFILE_OBJECT file, NM_DONE_LIST *done, LIST_ENTRY *granted);
+void NmRedispatch(NM_PORT *port, LIST_ENTRY *granted);  /* without the lock */
+void NmRefuseContender(NM_PORT *port, NTSTATUS status, NM_DONE_LIST *done); /* and forgets a displaced owner */
+/* STATUS_SUCCESS, a refusal, or STATUS_PENDING when the request waits for the port */
+NTSTATUS NmHandleStatus(NM_PORT *port, PIRP irp, NM_DONE_LIST *done);
+void NmServiceContender(NM_PORT *port, LONGLONG now, NM_DONE_LIST *done, LONGLONG *next);
 
 /* port_ioctl.c */
 NTSTATUS NmPortIoctl(NM_PORT *port, PIRP irp);

@@ -234,6 +234,8 @@ void NmServiceAll(LONGLONG now, NM_DONE_LIST *done, LONGLONG *next)
         ServiceWrites(&g_nm.ports[i], now, done, next);
     for (i = 0; i < g_nm.portCount; i++)
         ServiceReads(&g_nm.ports[i], now, done, next);
+    for (i = 0; i < g_nm.portCount; i++)
+        NmServiceContender(&g_nm.ports[i], now, done, next);
 }
 
 void NmResetSettings(NM_PORT *port)
@@ -277,16 +279,6 @@ void NmDetach(NM_PORT *port, NM_DONE_LIST *done, NTSTATUS status)
 
 /* Whether a request of this handle may reach the port: only the port's one open
  * handle may; others were refused at open, or went stale when the port was unplugged. */
-NTSTATUS NmHandleStatus(NM_PORT *port, PIRP irp)
-{
-    PFILE_OBJECT file = NmIrpFile(irp);
-    if (port->plugged && file == port->openFile)
-        return STATUS_SUCCESS;
-    if (file && file->FsContext2 == NM_FILE_VERDICT && !NT_SUCCESS((NTSTATUS)(ULONG_PTR)file->FsContext))
-        return (NTSTATUS)(ULONG_PTR)file->FsContext;
-    return NULLMODEM_STATUS_UNPLUGGED;
-}
-
 static NTSTATUS QueueTransfer(PDEVICE_OBJECT device, PIRP irp, ULONG kind)
 {
     NM_DEVICE_EXTENSION *ext = device->DeviceExtension;
@@ -299,9 +291,10 @@ static NTSTATUS QueueTransfer(PDEVICE_OBJECT device, PIRP irp, ULONG kind)
         return NmCompleteNow(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
     NmDoneInit(&done);
     KeAcquireSpinLock(&g_nm.lock, &irql);
-    NmCount(port, kind);
-    status = NmHandleStatus(port, irp);
-    if (NT_SUCCESS(status) && !NmTakeFault(port, kind, &status))
+    status = NmHandleStatus(port, irp, &done);
+    if (status != STATUS_PENDING)
+        NmCount(port, kind);
+    if (status == STATUS_SUCCESS && !NmTakeFault(port, kind, &status))
         status = NmQueue(kind == NULLMODEM_REQ_READ ? &port->reads : &port->writes, irp);
     if (status == STATUS_PENDING)
         NmKick(&done);

@@ -295,9 +295,10 @@ NTSTATUS NmPortIoctl(NM_PORT *port, PIRP irp)
 
     NmDoneInit(&done);
     KeAcquireSpinLock(&g_nm.lock, &irql);
-    NmCount(port, NmIoctlKind(stack->Parameters.DeviceIoControl.IoControlCode));
-    status = NmHandleStatus(port, irp);
-    if (NT_SUCCESS(status) && !NmTakeFault(port, NmIoctlKind(stack->Parameters.DeviceIoControl.IoControlCode), &status))
+    status = NmHandleStatus(port, irp, &done);
+    if (status != STATUS_PENDING)
+        NmCount(port, NmIoctlKind(stack->Parameters.DeviceIoControl.IoControlCode));
+    if (status == STATUS_SUCCESS && !NmTakeFault(port, NmIoctlKind(stack->Parameters.DeviceIoControl.IoControlCode), &status))
         status = Handle(port, irp, stack, &done);
     NmKick(&done);
     KeReleaseSpinLock(&g_nm.lock, irql);

@@ -36,6 +36,63 @@ TEST_F(OpenTest, SecondHandleOfAnOpenPortIsRefused) {
     EXPECT_TRUE(SetupComm(again.get(), 4096, 4096));
 }
 
+// The "is the port free?" probe: open, close with no request, open again at
+// once.  The close of the probe can reach the driver after the new open; the
+// new handle must still own the port, every time.
+TEST_F(OpenTest, ReopenRightAfterAnUnusedCloseIsNeverRefused) {
+    Handle watcher = OpenSync(kPortB);
+    ASSERT_TRUE(watcher.valid());
+    int refused = 0;
+    for (int i = 0; i < 1000; i++) {
+        {
+            // both ways of opening: synchronous (the byte driver) and overlapped (the line driver)
+            auto open = i % 2 ? &OpenSync : &OpenLines;
+            Handle probe = open(kPortA);
+            ASSERT_TRUE(probe.valid()) << "try " << i;
+            probe.reset();
+            Handle port = open(kPortA);
+            ASSERT_TRUE(port.valid()) << "try " << i;
+            DCB dcb{};
+            dcb.DCBlength = sizeof dcb;
+            if (!GetCommState(port.get(), &dcb)) {
+                ADD_FAILURE() << "try " << i << ": error " << GetLastError();
+                if (++refused > 5) return;
+                continue;
+            }
+            EXPECT_EQ(dcb.BaudRate, 9600u);
+            ASSERT_EQ(ModemStatus(watcher.get()) & MS_CTS_ON, static_cast<DWORD>(MS_CTS_ON)) << "try " << i;
+        }
+    }
+}
+
+// A second open while the first handle is open but idle: its requests are
+// refused as soon as the first handle shows it is in use, well within the grace
+// a close on its way is given.
+TEST_F(OpenTest, SecondOpenOfAnIdleHandleIsRefusedOnceTheFirstIsUsed) {
+    Handle first = OpenSync(kPortA);
+    ASSERT_TRUE(first.valid());
+    Handle second = OpenOverlapped(kPortA);
+    ASSERT_TRUE(second.valid());
+    Overlapped wait;
+    DWORD mask = 0;
+    bool pending = !WaitCommEvent(second.get(), &mask, wait.get()) && GetLastError() == ERROR_IO_PENDING;
+    Stopwatch clock;
+    EXPECT_TRUE(SetupComm(first.get(), 4096, 4096));
+    if (pending) {
+        ASSERT_TRUE(wait.WaitDone(5000));
+        DWORD error = 0;
+        EXPECT_FALSE(wait.Result(second.get(), nullptr, &error));
+        EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    }
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    EXPECT_FALSE(GetCommState(second.get(), &dcb));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_LT(clock.Ms(), 2000.0) << "the refusal waited for the grace to run out";
+    EXPECT_TRUE(GetCommState(first.get(), &dcb));
+    EXPECT_EQ(control.State(kPortA).isOpen, 1u);
+}
+
 TEST_F(OpenTest, LineHandleWithNoAccessAndOverlappedDrivesLines) {
     Handle lines = OpenLines(kPortB);
     ASSERT_TRUE(lines.valid());
