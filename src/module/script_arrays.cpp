@@ -86,14 +86,9 @@ HRESULT InvokeWithScriptArrays(ITypeInfo* info, REFIID iid, IDispatch* self, DIS
                                DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
                                UINT* argumentError) noexcept {
     RETURN_IF_FAILED(CheckArgumentList(params));
-    const ScriptArrayParameter* parameter = FindParameter(iid, id);
-    VARIANT* argument = parameter ? FindArgument(*params, parameter->position) : nullptr;
-    if (!argument || argument->vt != (VT_BYREF | VT_VARIANT) || !argument->pvarVal)
-        return info->Invoke(self, id, flags, params, result, exception, argumentError);
-
-    VARIANT* variable = argument->pvarVal;
-    // The caller's argument list stays as it came; the call gets a copy with one
-    // argument replaced.
+    // The caller's argument list stays as it came: the type information's
+    // dispatch empties an array passed by value for an in-out parameter, and
+    // the script forms below replace an argument.  The call gets a copy.
     std::vector<VARIANTARG> arguments;
     try {
         arguments.assign(params->rgvarg, params->rgvarg + params->cArgs);
@@ -102,6 +97,13 @@ HRESULT InvokeWithScriptArrays(ITypeInfo* info, REFIID iid, IDispatch* self, DIS
     }
     DISPPARAMS adapted = *params;
     adapted.rgvarg = arguments.data();
+
+    const ScriptArrayParameter* parameter = FindParameter(iid, id);
+    VARIANT* argument = parameter ? FindArgument(*params, parameter->position) : nullptr;
+    if (!argument || argument->vt != (VT_BYREF | VT_VARIANT) || !argument->pvarVal)
+        return info->Invoke(self, id, flags, &adapted, result, exception, argumentError);
+
+    VARIANT* variable = argument->pvarVal;
     VARIANTARG& replaced = arguments[argument - params->rgvarg];
 
     if (parameter->kind == ScriptArray::BytesInPlace) {
