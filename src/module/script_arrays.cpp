@@ -100,6 +100,17 @@ HRESULT InvokeWithScriptArrays(ITypeInfo* info, REFIID iid, IDispatch* self, DIS
 
     const ScriptArrayParameter* parameter = FindParameter(iid, id);
     VARIANT* argument = parameter ? FindArgument(*params, parameter->position) : nullptr;
+    // A byte array passed by value to an in-place parameter: the type
+    // information's dispatch would destroy the caller's array after the call.
+    // The method gets it by reference instead and works on it in place.
+    SAFEARRAY* byValue = nullptr;
+    if (argument && parameter->kind == ScriptArray::BytesInPlace &&
+        (argument->vt == (VT_ARRAY | VT_UI1) || argument->vt == (VT_ARRAY | VT_I1))) {
+        byValue = argument->parray;
+        VARIANTARG& replaced = arguments[argument - params->rgvarg];
+        replaced.vt = VT_BYREF | VT_ARRAY | VT_UI1;
+        replaced.pparray = &byValue;
+    }
     if (!argument || argument->vt != (VT_BYREF | VT_VARIANT) || !argument->pvarVal)
         return info->Invoke(self, id, flags, &adapted, result, exception, argumentError);
 

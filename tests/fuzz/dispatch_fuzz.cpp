@@ -89,7 +89,6 @@ struct Batch {
     Targets targets;
     ULONGLONG failures = 0;
     ULONGLONG reported = 0;
-    ULONGLONG rewrites = 0;
     std::map<std::string, ULONGLONG> spentMs;  // by class, state and member: where the time goes
 
     void Fail(unsigned long long index, const std::string& what) {
@@ -193,7 +192,6 @@ void Batch::Call(unsigned long long index) {
         Fail(index, what);
     }
     for (const std::string& problem : arena.Check()) Fail(index, problem);
-    rewrites += arena.DispatchRewrites();
     std::string why;
     if (!IsClearable(result, why)) Fail(index, "result: " + why);
     else if (FAILED(::VariantClear(&result))) Fail(index, "result can't be cleared");
@@ -260,9 +258,6 @@ int RunBatch(uint64_t seed, unsigned long long from, unsigned long long count) {
         for (size_t i = 0; i < slowest.size() && i < 10; ++i)
             Say("time " + std::to_string(slowest[i].first) + " ms in " + slowest[i].second);
     }
-    if (batch->rewrites)
-        Say("note: the type information's dispatch re-allocated the data of " + std::to_string(batch->rewrites) +
-            " caller-memory arrays");
     Say("batch calls " + std::to_string(count) + " failures " + std::to_string(batch->failures));
     ::ExitProcess(0);  // the objects' states are the fuzz's: no orderly teardown is owed
 }

@@ -156,15 +156,6 @@ std::vector<std::string> Arena::Check() {
         }
         const SAFEARRAY* now = entry.array;
         const SAFEARRAY& was = entry.before;
-        // The type information's dispatch, converting an argument, may give a
-        // caller-memory array data of its own (FADF_AUTO dropped, data moved);
-        // the library never does.  Counted apart, not as a fault of the library.
-        if (entry.buffer && now->pvData != was.pvData && now->fFeatures == (was.fFeatures & ~FADF_AUTO) &&
-            now->cDims == was.cDims && now->cLocks == was.cLocks) {
-            ++dispatchRewrites_;
-            entry.before = *now;
-            continue;
-        }
         if (now->cDims != was.cDims || now->fFeatures != was.fFeatures || now->cbElements != was.cbElements ||
             now->cLocks != was.cLocks || now->pvData != was.pvData ||
             memcmp(now->rgsabound, entry.bounds, sizeof(SAFEARRAYBOUND) * (was.cDims ? was.cDims : 1)) != 0)

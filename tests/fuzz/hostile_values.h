@@ -29,8 +29,6 @@ public:
 
     // Problems found after the call, one line each; empty when all is well.
     std::vector<std::string> Check();
-    // Caller-memory arrays the type information's own dispatch re-allocated.
-    size_t DispatchRewrites() const { return dispatchRewrites_; }
 
 private:
     struct Array {
@@ -55,7 +53,6 @@ private:
     void* Slot(size_t bytes);
     void FreeArray(Array& entry);
 
-    size_t dispatchRewrites_ = 0;
     std::vector<IDispatch*> objects_;
     std::vector<BSTR> strings_;
     std::vector<Array> arrays_;
