@@ -41,7 +41,9 @@ HRESULT ByteArrayArg::open(const VARIANT& arg)
         return E_INVALIDARG;
     }
     data_ = lock_->bytes();
-    size_ = upper >= lower ? static_cast<ULONG>(static_cast<LONGLONG>(upper) - lower + 1) : 0;
+    // The upper bound wraps with the count for lower bounds near the limit;
+    // the difference modulo 2^32 is the element count for every lower bound.
+    size_ = static_cast<ULONG>(upper) - static_cast<ULONG>(lower) + 1u;
     return S_OK;
 }
 

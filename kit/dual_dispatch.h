@@ -26,6 +26,8 @@ public:
 
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override
     {
+        // The type information's lookup would read through them.
+        if (count > 0 && (!names || !ids)) return E_INVALIDARG;
         ComPtr<ITypeInfo> info;
         RETURN_IF_FAILED(GetKitTypeInfo(*Iid, &info));
         return info->GetIDsOfNames(names, count, ids);

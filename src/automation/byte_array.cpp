@@ -1,20 +1,12 @@
 #include "byte_array.h"
 
+#include "automation/array_shape.h"
+
 namespace tarn {
 
 namespace {
 constexpr VARTYPE kUnsignedBytes = VT_ARRAY | VT_UI1;  // 0x2011
 constexpr VARTYPE kSignedBytes = VT_ARRAY | VT_I1;     // 0x2010
-
-// Element count of dimension 1 from its bounds; false when they can't be read.
-bool ElementCount(SAFEARRAY* array, ULONG& count) noexcept {
-    LONG lower = 0, upper = -1;
-    if (FAILED(::SafeArrayGetLBound(array, 1, &lower)) ||
-        FAILED(::SafeArrayGetUBound(array, 1, &upper)))
-        return false;
-    count = static_cast<ULONG>(upper - lower + 1);
-    return true;
-}
 }  // namespace
 
 bool SafeArrayDataAccess::Open(SAFEARRAY* array) noexcept {
@@ -33,10 +25,14 @@ ByteArrayInput::ByteArrayInput(const VARIANT& value, Dimensions required) noexce
     const UINT dims = array ? ::SafeArrayGetDim(array) : 0;
     if (required == Dimensions::ExactlyOne && dims != 1) return;
     if (!array || dims == 0) return;
-    if (!ElementCount(array, size_) || !access_.Open(array)) {
+    if (!DimensionLength(array, 1, size_) || !access_.Open(array)) {
         size_ = 0;
         return;
     }
+    // The count comes from dimension 1, but another dimension may be empty:
+    // never more bytes than the array has cells.
+    const ULONGLONG cells = CellsWithData(array);
+    if (size_ > cells) size_ = static_cast<ULONG>(cells);
     ok_ = true;
 }
 
@@ -53,9 +49,14 @@ void HandOutByteArray(UniqueSafeArray array, VARIANT* out) noexcept {
 
 HRESULT CheckInPlaceByteArray(SAFEARRAY* array, LONG count) noexcept {
     ULONG elements = 0;
-    if (!array || ::SafeArrayGetDim(array) != 1 || !ElementCount(array, elements))
+    if (!array || ::SafeArrayGetDim(array) != 1 || !DimensionLength(array, 1, elements))
         return E_INVALIDARG;
+    // Device bytes go over the elements: anything but plain bytes would be
+    // corrupted, and strings or interfaces in it later freed as pointers.
+    if (!HoldsPlainBytes(array)) return E_INVALIDARG;
     if (count < 0 || static_cast<ULONG>(count) > elements) return E_INVALIDARG;
+    // A descriptor may claim elements with no data behind them.
+    if (static_cast<ULONGLONG>(count) > CellsWithData(array)) return E_INVALIDARG;
     return S_OK;
 }
 

@@ -79,7 +79,8 @@ UniqueSafeArray CreateByteArray(LONG count) noexcept;
 // nor freed: callers pass an empty VARIANT.
 void HandOutByteArray(UniqueSafeArray array, VARIANT* out) noexcept;
 
-// The in-place rule: exactly one dimension and 0 <= count <= element count.
+// The in-place rule: exactly one dimension of one-byte elements that own
+// nothing, and 0 <= count <= element count.
 HRESULT CheckInPlaceByteArray(SAFEARRAY* array, LONG count) noexcept;
 
 }  // namespace tarn

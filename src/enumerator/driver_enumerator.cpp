@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "automation/array_shape.h"
 #include "automation/byte_array.h"
 #include "automation/error_report.h"
 #include "automation/unique_bstr.h"
@@ -67,11 +68,12 @@ std::vector<UniqueBstr> ReadPortNames(bool raw) noexcept {
 // Whether `array` can take `count` names at the indexes 0 to count - 1 of its
 // one dimension.
 bool CanHold(SAFEARRAY* array, size_t count) noexcept {
-    LONG lower = 0, upper = -1;
+    LONG lower = 0;
+    ULONG length = 0;
     if (::SafeArrayGetDim(array) != 1 || FAILED(::SafeArrayGetLBound(array, 1, &lower)) ||
-        FAILED(::SafeArrayGetUBound(array, 1, &upper)))
+        !DimensionLength(array, 1, length))
         return false;
-    return lower == 0 && static_cast<LONGLONG>(upper) + 1 >= static_cast<LONGLONG>(count);
+    return lower == 0 && length >= count && array->pvData;
 }
 
 }  // namespace
@@ -93,7 +95,8 @@ STDMETHODIMP DriverEnumerator::EnumeratePorts(BSTR bstrPortFamily, SAFEARRAY** p
         // An array that can't take the whole list in place is replaced by one
         // that can, rather than written beyond its end.
         if (!CanHold(array, names.size())) {
-            if (FAILED(::SafeArrayDestroy(array))) return E_INVALIDARG;
+            // Unless its owner did not allow it to be destroyed.
+            if (IsFixedInPlace(array) || FAILED(::SafeArrayDestroy(array))) return E_INVALIDARG;
             *ppbstrPortsAry = array = nullptr;
         }
     }

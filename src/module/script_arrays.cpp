@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "TarnDriver.h"
+#include "automation/array_shape.h"
 #include "automation/byte_array.h"
 #include "automation/hresult.h"
 
@@ -35,6 +36,16 @@ const ScriptArrayParameter* FindParameter(REFIID iid, DISPID id) noexcept {
     return nullptr;
 }
 
+// Argument lists that promise entries they do not have are refused before
+// anything reads them, as the type information's own dispatch refuses them.
+HRESULT CheckArgumentList(const DISPPARAMS* params) noexcept {
+    if (!params) return E_INVALIDARG;
+    if (params->cNamedArgs > params->cArgs) return E_INVALIDARG;
+    if (params->cArgs > 0 && !params->rgvarg) return E_INVALIDARG;
+    if (params->cNamedArgs > 0 && !params->rgdispidNamedArgs) return E_INVALIDARG;
+    return S_OK;
+}
+
 // Where the parameter at `position` stands in the arguments: named arguments
 // first, then the positional ones from right to left.
 VARIANT* FindArgument(const DISPPARAMS& params, UINT position) noexcept {
@@ -48,14 +59,14 @@ VARIANT* FindArgument(const DISPPARAMS& params, UINT position) noexcept {
 
 // The array of VARIANT strings a script receives for a list of BSTRs.
 HRESULT ToVariantStrings(SAFEARRAY* strings, SAFEARRAY** out) noexcept {
-    LONG lower = 0, upper = -1;
-    if (FAILED(::SafeArrayGetLBound(strings, 1, &lower)) || FAILED(::SafeArrayGetUBound(strings, 1, &upper)))
+    LONG lower = 0;
+    SAFEARRAYBOUND bound{0, 0};
+    if (FAILED(::SafeArrayGetLBound(strings, 1, &lower)) || !DimensionLength(strings, 1, bound.cElements))
         return E_FAIL;
-    SAFEARRAYBOUND bound{static_cast<ULONG>(upper - lower + 1), 0};
     UniqueSafeArray variants(::SafeArrayCreate(VT_VARIANT, 1, &bound));
     if (!variants) return E_OUTOFMEMORY;
     for (LONG i = 0; i < static_cast<LONG>(bound.cElements); ++i) {
-        LONG source = lower + i;
+        LONG source = static_cast<LONG>(static_cast<ULONG>(lower) + static_cast<ULONG>(i));
         BSTR name = nullptr;
         RETURN_IF_FAILED(::SafeArrayGetElement(strings, &source, &name));  // a copy
         VARIANT element;
@@ -74,14 +85,10 @@ HRESULT ToVariantStrings(SAFEARRAY* strings, SAFEARRAY** out) noexcept {
 HRESULT InvokeWithScriptArrays(ITypeInfo* info, REFIID iid, IDispatch* self, DISPID id, WORD flags,
                                DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
                                UINT* argumentError) noexcept {
-    const ScriptArrayParameter* parameter = FindParameter(iid, id);
-    VARIANT* argument = parameter && params ? FindArgument(*params, parameter->position) : nullptr;
-    if (!argument || argument->vt != (VT_BYREF | VT_VARIANT) || !argument->pvarVal)
-        return info->Invoke(self, id, flags, params, result, exception, argumentError);
-
-    VARIANT* variable = argument->pvarVal;
-    // The caller's argument list stays as it came; the call gets a copy with one
-    // argument replaced.
+    RETURN_IF_FAILED(CheckArgumentList(params));
+    // The caller's argument list stays as it came: the type information's
+    // dispatch empties an array passed by value for an in-out parameter, and
+    // the script forms below replace an argument.  The call gets a copy.
     std::vector<VARIANTARG> arguments;
     try {
         arguments.assign(params->rgvarg, params->rgvarg + params->cArgs);
@@ -90,6 +97,24 @@ HRESULT InvokeWithScriptArrays(ITypeInfo* info, REFIID iid, IDispatch* self, DIS
     }
     DISPPARAMS adapted = *params;
     adapted.rgvarg = arguments.data();
+
+    const ScriptArrayParameter* parameter = FindParameter(iid, id);
+    VARIANT* argument = parameter ? FindArgument(*params, parameter->position) : nullptr;
+    // A byte array passed by value to an in-place parameter: the type
+    // information's dispatch would destroy the caller's array after the call.
+    // The method gets it by reference instead and works on it in place.
+    SAFEARRAY* byValue = nullptr;
+    if (argument && parameter->kind == ScriptArray::BytesInPlace &&
+        (argument->vt == (VT_ARRAY | VT_UI1) || argument->vt == (VT_ARRAY | VT_I1))) {
+        byValue = argument->parray;
+        VARIANTARG& replaced = arguments[argument - params->rgvarg];
+        replaced.vt = VT_BYREF | VT_ARRAY | VT_UI1;
+        replaced.pparray = &byValue;
+    }
+    if (!argument || argument->vt != (VT_BYREF | VT_VARIANT) || !argument->pvarVal)
+        return info->Invoke(self, id, flags, &adapted, result, exception, argumentError);
+
+    VARIANT* variable = argument->pvarVal;
     VARIANTARG& replaced = arguments[argument - params->rgvarg];
 
     if (parameter->kind == ScriptArray::BytesInPlace) {
@@ -111,9 +136,17 @@ HRESULT InvokeWithScriptArrays(ITypeInfo* info, REFIID iid, IDispatch* self, DIS
     HRESULT hr = info->Invoke(self, id, flags, &adapted, result, exception, argumentError);
     UniqueSafeArray owned(list);
     if (FAILED(hr) || !owned) return hr;
+    // An array its owner pinned (For Each locks it; fixed arrays can't be
+    // re-created) stays as it is.
+    if ((variable->vt & VT_ARRAY) && !(variable->vt & VT_BYREF) && variable->parray &&
+        (variable->parray->cLocks > 0 || IsFixedInPlace(variable->parray)))
+        return E_INVALIDARG;
     SAFEARRAY* strings = nullptr;
     RETURN_IF_FAILED(ToVariantStrings(owned.get(), &strings));
-    ::VariantClear(variable);
+    UniqueSafeArray converted(strings);
+    // What the variable held goes only when it can be let go: never orphaned.
+    RETURN_IF_FAILED(::VariantClear(variable));
+    strings = converted.release();
     variable->vt = VT_ARRAY | VT_VARIANT;
     variable->parray = strings;
     return hr;

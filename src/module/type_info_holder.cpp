@@ -71,6 +71,8 @@ HRESULT TypeInfoHolder::GetTypeInfo(LCID lcid, ITypeInfo** out) noexcept {
 }
 
 HRESULT TypeInfoHolder::GetIDsOfNames(LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) noexcept {
+    // The type information's own lookup would read through them.
+    if (count > 0 && (!names || !ids)) return E_INVALIDARG;
     RETURN_IF_FAILED(Load(lcid));
     for (UINT i = 0; i < count; ++i) {
         if (!FindCached(names[i], ids[i]))

@@ -242,6 +242,39 @@ TEST_F(Enumerator, WrongArraysAreRefusedUntouched) {
     EXPECT_EQ(array_, deep);
 }
 
+// An array too small for the list is replaced only when its owner allows it:
+// a fixed, static, stack or embedded array, or one locked by a loop over it,
+// is refused and left exactly as it came.
+TEST_F(Enumerator, PinnedArraysAreRefusedNeverDestroyed) {
+    map_.SetString(L"a", L"COM1");
+    map_.SetString(L"b", L"COM2");
+    const struct {
+        const char* what;
+        USHORT feature;
+        bool locked;
+    } kPins[] = {{"fixed size", FADF_FIXEDSIZE, false}, {"static", FADF_STATIC, false},
+                 {"auto", FADF_AUTO, false},            {"embedded", FADF_EMBEDDED, false},
+                 {"locked", 0, true}};
+    for (const auto& pin : kPins) {
+        SAFEARRAYBOUND one{1, 0};
+        SAFEARRAY* const given = ::SafeArrayCreate(VT_BSTR, 1, &one);
+        LONG first = 0;
+        ::SafeArrayPutElement(given, &first, Bstr(L"mine"));
+        given->fFeatures |= pin.feature;
+        if (pin.locked) ::SafeArrayLock(given);
+        array_ = given;
+        EXPECT_EQ(Enumerate(L"serial"), E_INVALIDARG) << pin.what;
+        const bool kept = array_ == given;
+        EXPECT_TRUE(kept) << pin.what;
+        array_ = nullptr;
+        if (!kept) continue;  // already destroyed by the call: nothing left to check or free
+        EXPECT_EQ(Names(given), (List{L"mine"})) << pin.what;
+        if (pin.locked) ::SafeArrayUnlock(given);
+        given->fFeatures &= ~pin.feature;
+        ::SafeArrayDestroy(given);
+    }
+}
+
 TEST_F(Enumerator, OddValuesAreHandledSafely) {
     map_.SetString(L"a", L"CO");                                        // too short for the cut
     const DWORD number = 7;

@@ -79,6 +79,88 @@ TEST_F(Dispatch, FailureWithMessageReachesTheCallerAsException) {
     EXPECT_EQ(list.vt, VT_EMPTY) << "the variable is left as it was";
 }
 
+// Argument lists that promise more than they hold, and name lookups without
+// names or room for the DISPIDs, are refused on every member of every class,
+// including the members whose script arrays are adapted before the call.
+TEST_F(Dispatch, MalformedCallsAreRefusedNeverFollowed) {
+    VARIANTARG two[2];
+    two[0].vt = two[1].vt = VT_EMPTY;
+    DISPID named[2] = {0, 1};
+    const struct {
+        const char* what;
+        DISPPARAMS params;
+        bool null;
+    } kLists[] = {
+        {"no list", {}, true},
+        {"named ids missing", {two, nullptr, 2, 1}, false},
+        {"arguments missing", {nullptr, nullptr, 2, 0}, false},
+        {"both missing", {nullptr, nullptr, 2, 2}, false},
+        {"more named than arguments", {two, named, 1, 2}, false},
+        {"named without arguments", {nullptr, named, 0, 1}, false},
+    };
+    const struct {
+        const wchar_t* progId;
+        std::vector<DISPID> members;
+    } kClasses[] = {
+        {L"TarnDriver.DriverEnumerator", {100}},
+        {L"TarnDriver.UsbDriver", {101, 103, 105, 106, 1000}},
+        {L"TarnDriver.Rs232Driver", {0, 100, 110}},
+        // Rs232DigitalIoDriver is free-threaded: from this apartment its calls go
+        // through a proxy, which reads the list itself; the fuzzer calls it directly.
+    };
+    for (const auto& type : kClasses) {
+        ComPtr<IDispatch> object = CreateByProgId<IDispatch>(type.progId);
+        ASSERT_TRUE(object) << type.progId;
+        for (DISPID member : type.members) {
+            for (const auto& list : kLists) {
+                DISPPARAMS params = list.params;
+                UINT argumentError = 0;
+                const HRESULT hr = object->Invoke(member, IID_NULL, 0, DISPATCH_METHOD, list.null ? nullptr : &params,
+                                                  nullptr, nullptr, &argumentError);
+                EXPECT_TRUE(hr == E_INVALIDARG || hr == DISP_E_BADPARAMCOUNT)
+                    << type.progId << " " << member << " " << list.what << ": 0x" << std::hex << hr;
+            }
+        }
+        LPOLESTR names[] = {const_cast<LPOLESTR>(L"Open")};
+        DISPID id = 0;
+        EXPECT_EQ(object->GetIDsOfNames(IID_NULL, nullptr, 1, 0, &id), E_INVALIDARG) << type.progId;
+        EXPECT_EQ(object->GetIDsOfNames(IID_NULL, names, 1, 0, nullptr), E_INVALIDARG) << type.progId;
+        EXPECT_EQ(object->GetIDsOfNames(IID_NULL, nullptr, 0, 0, nullptr), S_OK) << "nothing asked, nothing read";
+    }
+}
+
+// A script variable whose array is pinned (locked by a For Each over it, or
+// fixed) is neither orphaned nor destroyed: the call is refused and the
+// variable keeps its array.
+TEST_F(Dispatch, PinnedVariableKeepsItsArray) {
+    ComPtr<IDispatch> enumerator = CreateByProgId<IDispatch>(L"TarnDriver.DriverEnumerator");
+    for (USHORT pin : {USHORT{0}, USHORT{FADF_FIXEDSIZE}, USHORT{FADF_STATIC}}) {
+        SAFEARRAYBOUND one{1, 0};
+        SAFEARRAY* const held = ::SafeArrayCreate(VT_VARIANT, 1, &one);
+        held->fFeatures |= pin;
+        if (!pin) ::SafeArrayLock(held);
+        VARIANT list;
+        list.vt = VT_ARRAY | VT_VARIANT;
+        list.parray = held;
+        VARIANTARG listRef;
+        listRef.vt = VT_BYREF | VT_VARIANT;
+        listRef.pvarVal = &list;
+        Variant family(L"serial");
+        CallResult outcome;
+        CallByName(enumerator.get(), L"EnumeratePorts", DISPATCH_METHOD, {family, listRef}, nullptr, outcome);
+        EXPECT_EQ(outcome.hr, E_INVALIDARG) << pin;
+        EXPECT_EQ(list.vt, VT_ARRAY | VT_VARIANT) << pin;
+        EXPECT_EQ(list.parray, held) << pin;
+        if (list.parray != held) {
+            ::VariantClear(&list);  // the new list; `held` was lost or destroyed by the call
+            continue;
+        }
+        if (!pin) ::SafeArrayUnlock(held);
+        held->fFeatures &= ~pin;
+        ::SafeArrayDestroy(held);
+    }
+}
+
 // Script engines hand variables over as VT_BYREF | VT_VARIANT; the port list
 // comes back into the variable as an array of VARIANT strings, with the option
 // defaulted when omitted.

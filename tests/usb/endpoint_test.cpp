@@ -48,6 +48,57 @@ TEST_F(UsbMainEndpoint, NoBytesIsATransferToo) {
     EXPECT_EQ(bytes.Bytes(), (std::vector<BYTE>{1}));
 }
 
+// Device bytes go only into arrays of plain one-byte elements: an array of
+// strings, interfaces, VARIANTs or wider numbers, or a descriptor with no data
+// behind it, is refused and left exactly as it came.
+TEST_F(UsbMainEndpoint, InPlaceArraysOfAnythingButBytesAreRefusedUntouched) {
+    ComPtr<IUsbDriver> usb = OpenLumo0();
+    ByteArray loaded({0xAB, 0xAB, 0xAB, 0xAB, 0xAB, 0xAB, 0xAB, 0xAB});
+    ASSERT_EQ(usb->WriteMainEndpoint(8, loaded.address()), S_OK);  // a read would find these
+
+    for (VARTYPE type : {VT_BSTR, VT_VARIANT, VT_UNKNOWN, VT_DISPATCH, VT_I4, VT_I2, VT_R8, VT_UI1}) {
+        SAFEARRAYBOUND bound{2, 0};
+        SAFEARRAY* array = nullptr;
+        if (type == VT_UI1) {  // a descriptor that claims two bytes and has no data
+            ASSERT_HRESULT_SUCCEEDED(::SafeArrayAllocDescriptorEx(VT_UI1, 1, &array));
+            array->rgsabound[0] = bound;
+            array->cbElements = 1;
+        } else {
+            array = ::SafeArrayCreate(type, 1, &bound);
+        }
+        ASSERT_TRUE(array) << type;
+        if (type == VT_BSTR) {
+            LONG index = 0;
+            BSTR text = ::SysAllocString(L"kept");
+            ::SafeArrayPutElement(array, &index, text);
+            ::SysFreeString(text);
+        }
+        const size_t size = array->pvData ? 2 * array->cbElements : 0;
+        const std::vector<BYTE> before(static_cast<BYTE*>(array->pvData),
+                                       static_cast<BYTE*>(array->pvData) + size);
+        SAFEARRAY* const given = array;
+        EXPECT_EQ(usb->ReadMainEndpoint(1, &array), E_INVALIDARG) << type;
+        EXPECT_EQ(usb->WriteMainEndpoint(1, &array), E_INVALIDARG) << type;
+        EXPECT_EQ(array, given) << type;
+        EXPECT_EQ(std::vector<BYTE>(static_cast<BYTE*>(array->pvData), static_cast<BYTE*>(array->pvData) + size),
+                  before)
+            << type;
+        EXPECT_EQ(array->cLocks, 0u) << type;
+        if (type == VT_UI1) ::SafeArrayDestroyDescriptor(array);
+        else ::SafeArrayDestroy(array);
+    }
+    EXPECT_EQ(NewRequests().size(), 1u) << "only the first write reached the device";
+
+    // Bytes with a lower bound at the limits of a LONG are as good as any.
+    for (LONG lower : {static_cast<LONG>(0x7FFFFFFF), static_cast<LONG>(0x80000000)}) {
+        ByteArray edge({5, 6, 7}, lower);
+        EXPECT_EQ(usb->WriteMainEndpoint(3, edge.address()), S_OK) << lower;
+        EXPECT_EQ(usb->ReadMainEndpoint(3, edge.address()), S_OK) << lower;
+        EXPECT_EQ(edge.Bytes(), (std::vector<BYTE>{0xAB, 0xAB, 0xAB})) << lower;
+        EXPECT_EQ(usb->WriteMainEndpoint(4, edge.address()), E_INVALIDARG) << lower;
+    }
+}
+
 TEST_F(UsbMainEndpoint, ResetsReachTheDevice) {
     ComPtr<IUsbDriver> usb = OpenLumo0();
     EXPECT_EQ(usb->ResetMainEndpointIn(), S_OK);

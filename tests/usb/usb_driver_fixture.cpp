@@ -26,7 +26,8 @@ std::vector<BYTE> BytesOf(SAFEARRAY* array) {
     LONG lower = 0, upper = -1;
     ::SafeArrayGetLBound(array, 1, &lower);
     ::SafeArrayGetUBound(array, 1, &upper);
-    std::vector<BYTE> bytes(static_cast<size_t>(upper - lower + 1));
+    // Modulo 2^32: exact also for lower bounds at the limits.
+    std::vector<BYTE> bytes(static_cast<ULONG>(upper) - static_cast<ULONG>(lower) + 1u);
     void* data = nullptr;
     if (!bytes.empty() && SUCCEEDED(::SafeArrayAccessData(array, &data))) {
         memcpy(bytes.data(), data, bytes.size());

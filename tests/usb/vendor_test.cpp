@@ -81,6 +81,45 @@ TEST_F(UsbVendorRequests, WriteWithoutAnArrayOfBytesSendsTheBlockAlone) {
     ::SafeArrayDestroy(variants);
 }
 
+// The count comes from dimension 1, yet never exceeds the cells the array
+// has: an empty second dimension means no data at all.  Lower bounds at the
+// limits of a LONG still give the array's own count.
+TEST_F(UsbVendorRequests, WriteNeverReadsBeyondTheArray) {
+    ComPtr<IUsbDriver> usb = OpenLumo0();
+    const std::vector<BYTE> block = {0x07, 0x00, 0x00, 0x00, 0x00, 0x00};
+    const struct {
+        const char* what;
+        std::vector<SAFEARRAYBOUND> bounds;  // dimension 1 first
+        std::vector<BYTE> sent;              // after the block
+    } kShapes[] = {
+        {"16 Mi by 0", {{0x1000000, 0}, {0, 0}}, {}},
+        {"0 by 4", {{0, 0}, {4, 0}}, {}},
+        {"3 by 0 by 2", {{3, 0}, {0, 0}, {2, 0}}, {}},
+        {"2 by 3", {{2, 0}, {3, 0}}, {1, 2}},
+        {"lower bound at the top", {{3, 0x7FFFFFFF}}, {1, 2, 3}},
+        {"lower bound at the bottom", {{3, static_cast<LONG>(0x80000000)}}, {1, 2, 3}},
+    };
+    for (const auto& shape : kShapes) {
+        SAFEARRAYBOUND bounds[3];
+        std::copy(shape.bounds.begin(), shape.bounds.end(), bounds);
+        SAFEARRAY* array = ::SafeArrayCreate(VT_UI1, static_cast<UINT>(shape.bounds.size()), bounds);
+        ASSERT_TRUE(array) << shape.what;
+        ULONGLONG cells = 1;
+        for (const SAFEARRAYBOUND& bound : shape.bounds) cells *= bound.cElements;
+        BYTE* data = nullptr;
+        ASSERT_HRESULT_SUCCEEDED(::SafeArrayAccessData(array, reinterpret_cast<void**>(&data)));
+        for (ULONGLONG i = 0; i < cells && i < 6; ++i) data[i] = static_cast<BYTE>(i + 1);
+        ::SafeArrayUnaccessData(array);
+        MarkLog();
+        VARIANT argument;
+        argument.vt = VT_ARRAY | VT_UI1;
+        argument.parray = array;
+        EXPECT_EQ(usb->VendorRequestWrite(7, 0, 0, argument), S_OK) << shape.what;
+        EXPECT_EQ(OnlyRequestData(TARN_USB_VENDOR_WRITE), Concat(block, shape.sent)) << shape.what;
+        ::SafeArrayDestroy(array);
+    }
+}
+
 TEST_F(UsbVendorRequests, OptionalArgumentsOmittedByName) {
     ComPtr<IDispatch> usb;
     ASSERT_HRESULT_SUCCEEDED(OpenLumo0().As(usb));
