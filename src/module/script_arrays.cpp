@@ -80,6 +80,11 @@ HRESULT ToVariantStrings(SAFEARRAY* strings, SAFEARRAY** out) noexcept {
     return S_OK;
 }
 
+bool IsArrayReferenceOfKind(VARTYPE vt, ScriptArray kind) noexcept {
+    if (kind == ScriptArray::PortList) return vt == (VT_BYREF | VT_ARRAY | VT_BSTR);
+    return vt == (VT_BYREF | VT_ARRAY | VT_UI1) || vt == (VT_BYREF | VT_ARRAY | VT_I1);
+}
+
 }  // namespace
 
 HRESULT InvokeWithScriptArrays(ITypeInfo* info, REFIID iid, IDispatch* self, DISPID id, WORD flags,
@@ -100,6 +105,13 @@ HRESULT InvokeWithScriptArrays(ITypeInfo* info, REFIID iid, IDispatch* self, DIS
 
     const ScriptArrayParameter* parameter = FindParameter(iid, id);
     VARIANT* argument = parameter ? FindArgument(*params, parameter->position) : nullptr;
+    // Any other reference in an array parameter's place is refused here: the
+    // type information's dispatch would hand its pointer on as an array.
+    if (argument && (argument->vt & VT_BYREF) && argument->vt != (VT_BYREF | VT_VARIANT) &&
+        !IsArrayReferenceOfKind(argument->vt, parameter->kind)) {
+        if (argumentError) *argumentError = static_cast<UINT>(argument - params->rgvarg);
+        return DISP_E_TYPEMISMATCH;
+    }
     // A byte array passed by value to an in-place parameter: the type
     // information's dispatch would destroy the caller's array after the call.
     // The method gets it by reference instead and works on it in place.
@@ -110,6 +122,18 @@ HRESULT InvokeWithScriptArrays(ITypeInfo* info, REFIID iid, IDispatch* self, DIS
         VARIANTARG& replaced = arguments[argument - params->rgvarg];
         replaced.vt = VT_BYREF | VT_ARRAY | VT_UI1;
         replaced.pparray = &byValue;
+    }
+    // A port list passed by value can receive nothing, and the method may
+    // destroy an array too small for the list: the caller's array stays out of
+    // its reach, and the list it makes is let go.
+    if (argument && parameter->kind == ScriptArray::PortList && argument->vt == (VT_ARRAY | VT_BSTR)) {
+        SAFEARRAY* discarded = nullptr;
+        VARIANTARG& replaced = arguments[argument - params->rgvarg];
+        replaced.vt = VT_BYREF | VT_ARRAY | VT_BSTR;
+        replaced.pparray = &discarded;
+        const HRESULT hr = info->Invoke(self, id, flags, &adapted, result, exception, argumentError);
+        UniqueSafeArray owned(discarded);
+        return hr;
     }
     if (!argument || argument->vt != (VT_BYREF | VT_VARIANT) || !argument->pvarVal)
         return info->Invoke(self, id, flags, &adapted, result, exception, argumentError);

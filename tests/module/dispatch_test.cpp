@@ -161,6 +161,38 @@ TEST_F(Dispatch, PinnedVariableKeepsItsArray) {
     }
 }
 
+// The port list's place takes the port list: another reference there is a
+// type mismatch, never handed on as an array; an array passed by value can
+// receive nothing and stays the caller's, even one too small for the list.
+TEST_F(Dispatch, PortListPlaceKeepsOtherValuesOutOfReach) {
+    ComPtr<IDispatch> enumerator = CreateByProgId<IDispatch>(L"TarnDriver.DriverEnumerator");
+    Variant family(L"Serial");
+    BSTR text = ::SysAllocString(L"not a list");
+    VARIANTARG textRef;
+    textRef.vt = VT_BYREF | VT_BSTR;
+    textRef.pbstrVal = &text;
+    CallResult refused;
+    CallByName(enumerator.get(), L"EnumeratePorts", DISPATCH_METHOD, {family, textRef}, nullptr, refused);
+    EXPECT_EQ(refused.hr, DISP_E_TYPEMISMATCH);
+    EXPECT_STREQ(text, L"not a list");
+    ::SysFreeString(text);
+
+    SAFEARRAYBOUND none{0, 0};
+    SAFEARRAY* const held = ::SafeArrayCreate(VT_BSTR, 1, &none);  // too small for any list
+    const SAFEARRAY before = *held;
+    VARIANTARG byValue;
+    byValue.vt = VT_ARRAY | VT_BSTR;
+    byValue.parray = held;
+    CallResult outcome;
+    CallByName(enumerator.get(), L"EnumeratePorts", DISPATCH_METHOD, {family, byValue}, nullptr, outcome);
+    EXPECT_EQ(outcome.hr, S_OK);
+    EXPECT_EQ(byValue.parray, held);
+    EXPECT_EQ(held->pvData, before.pvData);
+    EXPECT_EQ(held->fFeatures, before.fFeatures);
+    EXPECT_EQ(held->rgsabound[0].cElements, 0u);
+    ::SafeArrayDestroy(held);
+}
+
 // Script engines hand variables over as VT_BYREF | VT_VARIANT; the port list
 // comes back into the variable as an array of VARIANT strings, with the option
 // defaulted when omitted.
