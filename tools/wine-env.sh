@@ -48,8 +48,10 @@ detect_x86() {
     loader="$(wine_for x86)"
     if [ "${TARN_X86:-}" = off ]; then
         X86_RUNS=no X86_WHY="TARN_X86=off: treated as a machine that cannot run 32-bit programs"
+    elif [ ! -e "$loader" ] && kernel_runs_32bit; then
+        X86_RUNS=no X86_WHY="this kernel runs 32-bit programs, but the 32-bit Wine loader $loader is not installed (wine32:i386; ./tarn setup tells why)"
     elif [ ! -e "$loader" ]; then
-        X86_RUNS=no X86_WHY="the 32-bit Wine loader $loader is not installed (wine32:i386)"
+        X86_RUNS=no X86_WHY="this kernel cannot run 32-bit programs, and the 32-bit Wine loader (wine32:i386) is not installed"
     elif out="$("$loader" --version 2>&1)"; then
         X86_RUNS=yes X86_WHY="$out"
     elif printf '%s' "$out" | grep -qi 'exec format error'; then
@@ -57,4 +59,15 @@ detect_x86() {
     else
         X86_RUNS=no X86_WHY="the 32-bit Wine loader does not start: $(printf '%s' "$out" | head -n 1)"
     fi
+}
+
+# Whether the kernel starts a 32-bit program at all, asked without Wine: a
+# 93-byte i386 ELF that exits with status 7.
+kernel_runs_32bit() {
+    local probe="$TARN_BUILD/exit7-i386" rc=0
+    mkdir -p "$TARN_BUILD"
+    printf '\x7f\x45\x4c\x46\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x5d\x00\x00\x00\x5d\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\x31\xdb\xb3\x07\x31\xc0\x40\xcd\x80' > "$probe"
+    chmod +x "$probe"
+    "$probe" 2>/dev/null || rc=$?
+    [ "$rc" -eq 7 ]
 }
