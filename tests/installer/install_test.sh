@@ -109,10 +109,14 @@ wineserver -p 2>/dev/null
 echo "clean prefix created in $((SECONDS - started)) s"
 check "the clean prefix exists" test -d "$WINEPREFIX/drive_c/windows/system32"
 check "no TarnDriver before the install" test ! -e "$WINEPREFIX/drive_c/Program Files/TarnDriver"
-# The script host registers its own type library when it first runs: once
-# before the first export, so that the comparison sees only the package.
+# The script host of each bitness registers its own type library when it first
+# runs: once before the first export, so that the comparison sees only the package.
 cat "$TARN_ROOT/tests/common/harness.vbs" > "$work/empty.vbs" && echo Summary >> "$work/empty.vbs"
-in_wine cscript.exe //nologo "$(win_path "$work/empty.vbs")" >/dev/null 2>&1
+for arch in x64 x86; do
+    [ "$arch" = x86 ] && [ "$X86_RUNS" != yes ] && continue
+    timeout "$STEP_LIMIT" "$(wine_for "$arch")" "$(system_folder_for "$arch")\\cscript.exe" //nologo \
+        "$(win_path "$work/empty.vbs")" >/dev/null 2>&1
+done
 (cd "$WINEPREFIX/drive_c" && find . | sort) > "$work/files-before"
 export_registry before || fail "registry export before the install"
 

@@ -23,6 +23,31 @@ std::wstring StringValue(const std::wstring& path, const wchar_t* name = nullptr
     return data;
 }
 
+// The library's entries under its version key: this build's platform and the other's.
+const std::wstring kVersionKey = L"TypeLib\\{5A4FDAAF-053D-4135-8AC1-747A5E1B8186}\\1.0\\0\\";
+const std::wstring kOwnEntry = kVersionKey + (sizeof(void*) == 8 ? L"win64" : L"win32");
+const std::wstring kOtherEntry = kVersionKey + (sizeof(void*) == 8 ? L"win32" : L"win64");
+
+// Takes the other build's entry away while it lives: a 64-bit process falls
+// back to a win32 entry, so with both builds registered side by side the
+// library would stay loadable after this build unregisters.
+class OtherEntrySetAside {
+public:
+    OtherEntrySetAside() : path_(StringValue(kOtherEntry)) {
+        if (path_ != L"<missing>") ::RegDeleteKeyW(HKEY_CLASSES_ROOT, kOtherEntry.c_str());
+    }
+    ~OtherEntrySetAside() {
+        if (path_ == L"<missing>") return;
+        ::RegSetKeyValueW(HKEY_CLASSES_ROOT, kOtherEntry.c_str(), nullptr, REG_SZ, path_.c_str(),
+                          static_cast<DWORD>((path_.size() + 1) * sizeof(wchar_t)));
+    }
+    OtherEntrySetAside(const OtherEntrySetAside&) = delete;
+    OtherEntrySetAside& operator=(const OtherEntrySetAside&) = delete;
+
+private:
+    std::wstring path_;
+};
+
 class Registration : public ComTest {
 protected:
     void SetUp() override {
@@ -99,6 +124,7 @@ TEST_F(Registration, RegisteringAgainReplacesTheClassKeyWhole) {
 // library is registered that fails, and once it is registered the same module
 // answers, without being loaded again.
 TEST_F(Registration, UnregisteringRemovesEverythingAndDispatchRecovers) {
+    const OtherEntrySetAside setAside;
     ASSERT_HRESULT_SUCCEEDED(unregister_());
     EXPECT_FALSE(KeyExists(L"TarnDriver.Rs232Driver"));
     EXPECT_FALSE(KeyExists(L"TarnDriver.Rs232Driver.1"));
@@ -127,10 +153,8 @@ TEST_F(Registration, UnregisteringRemovesEverythingAndDispatchRecovers) {
 // removes its own entry and leaves the other's.  Where the other build is not
 // registered, an entry is planted for it (and taken away again afterwards).
 TEST_F(Registration, UnregisteringRemovesOnlyThisPlatformsTypeLibraryEntry) {
-    const std::wstring version = L"TypeLib\\{5A4FDAAF-053D-4135-8AC1-747A5E1B8186}\\1.0\\0\\";
-    const bool wide = sizeof(void*) == 8;
-    const std::wstring own = version + (wide ? L"win64" : L"win32");
-    const std::wstring other = version + (wide ? L"win32" : L"win64");
+    const std::wstring& own = kOwnEntry;
+    const std::wstring& other = kOtherEntry;
 
     ASSERT_HRESULT_SUCCEEDED(register_());
     ASSERT_TRUE(KeyExists(own)) << "the library is filed under this build's platform";
