@@ -51,9 +51,19 @@ std::atomic<ULONGLONG> g_preparedMs{0};
 char g_description[512];  // the running call, for crash and hang reports
 
 LONG WINAPI OnCrash(EXCEPTION_POINTERS* info) {
-    char line[768];
-    std::snprintf(line, sizeof line, "crash at call %lld: exception 0x%08lX at %p in %s", g_current.load(),
-                  info->ExceptionRecord->ExceptionCode, info->ExceptionRecord->ExceptionAddress, g_description);
+    // Where it happened: the module and the offset in it.
+    void* const address = info->ExceptionRecord->ExceptionAddress;
+    HMODULE module = nullptr;
+    char name[MAX_PATH] = "?";
+    if (::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                             static_cast<const char*>(address), &module))
+        ::GetModuleFileNameA(module, name, sizeof name);
+    char line[1024];
+    std::snprintf(line, sizeof line, "crash at call %lld: exception 0x%08lX at %p (%s+0x%llx) in %s",
+                  g_current.load(), info->ExceptionRecord->ExceptionCode, address, name,
+                  static_cast<unsigned long long>(static_cast<const char*>(address) -
+                                                  reinterpret_cast<const char*>(module)),
+                  g_description);
     Say(line);
     ::TerminateProcess(::GetCurrentProcess(), kCrashExit);
     return EXCEPTION_EXECUTE_HANDLER;
@@ -89,6 +99,7 @@ struct Batch {
     Targets targets;
     ULONGLONG failures = 0;
     ULONGLONG reported = 0;
+    bool trace = std::getenv("TARN_FUZZ_TRACE") != nullptr;
     std::map<std::string, ULONGLONG> spentMs;  // by class, state and member: where the time goes
 
     void Fail(unsigned long long index, const std::string& what) {
@@ -167,10 +178,19 @@ void Batch::Call(unsigned long long index) {
     const LCID kLocales[] = {0, 0x409, 0x407, LOCALE_USER_DEFAULT, 0xFFFFFFFF};
     std::string types;
     for (const VARIANTARG& argument : arguments) types += DescribeType(argument.vt) + " ";
-    std::snprintf(g_description, sizeof g_description, "%s: DISPID %ld flags 0x%X, %u arguments [%s] %u named",
+    std::string names;
+    if (passed && passed->rgdispidNamedArgs)
+        for (UINT i = 0; i < passed->cNamedArgs; ++i) names += " " + std::to_string(passed->rgdispidNamedArgs[i]);
+    std::snprintf(g_description, sizeof g_description, "%s: DISPID %ld flags 0x%X, %u arguments [%s] %u named%s",
                   target.label.c_str(), id, flags, passed ? passed->cArgs : 0, types.c_str(),
-                  passed ? passed->cNamedArgs : 0);
+                  passed ? passed->cNamedArgs : 0, names.c_str());
 
+    // TARN_FUZZ_TRACE=1 names each call on stderr before it runs, so that what
+    // the platform reports on stderr (WINEDEBUG) stands after the call behind it.
+    if (trace) {
+        std::fprintf(stderr, "call %llu: %s\n", index, g_description);
+        std::fflush(stderr);
+    }
     g_startedMs = ::GetTickCount64();
     g_current = static_cast<long long>(index);
     const HRESULT hr = target.object->Invoke(id, IID_NULL, rng.Pick(kLocales), flags, passed,

@@ -133,6 +133,22 @@ void Arena::FreeArray(Array& entry) {
     if (entry.slot && *entry.slot == array) *entry.slot = nullptr;
 }
 
+namespace {
+
+// An array the callee handed back in a slot of ours: valid, and ours to destroy.
+void TakeHandedBack(SAFEARRAY* handed, std::vector<std::string>& problems) {
+    VARIANT wrapped;
+    VARTYPE element = VT_EMPTY;
+    ::SafeArrayGetVartype(handed, &element);
+    wrapped.vt = VT_ARRAY | element;
+    wrapped.parray = handed;
+    std::string why;
+    if (!IsClearable(wrapped, why)) problems.push_back("array handed back: " + why);
+    else if (FAILED(::SafeArrayDestroy(handed))) problems.push_back("array handed back can't be destroyed");
+}
+
+}  // namespace
+
 std::vector<std::string> Arena::Check() {
     std::vector<std::string> problems;
     for (Array& entry : arrays_) {
@@ -142,20 +158,20 @@ std::vector<std::string> Arena::Check() {
             if (entry.pinned) problems.push_back("a pinned array (locked, fixed or the caller's memory) was replaced");
             SAFEARRAY* handed = *entry.slot;
             *entry.slot = nullptr;
-            if (handed) {
-                VARIANT wrapped;
-                VARTYPE element = VT_EMPTY;
-                ::SafeArrayGetVartype(handed, &element);
-                wrapped.vt = VT_ARRAY | element;
-                wrapped.parray = handed;
-                std::string why;
-                if (!IsClearable(wrapped, why)) problems.push_back("array handed back: " + why);
-                else if (FAILED(::SafeArrayDestroy(handed))) problems.push_back("array handed back can't be destroyed");
-            }
+            if (handed) TakeHandedBack(handed, problems);
             continue;
         }
         const SAFEARRAY* now = entry.array;
         const SAFEARRAY& was = entry.before;
+        // An array by reference that the callee destroyed and replaced may
+        // come back at the same address: a new shape there is a new array.
+        if (entry.slot && !entry.pinned &&
+            (now->cDims != was.cDims || now->cbElements != was.cbElements || now->pvData != was.pvData)) {
+            entry.released = true;
+            *entry.slot = nullptr;
+            TakeHandedBack(entry.array, problems);
+            continue;
+        }
         if (now->cDims != was.cDims || now->fFeatures != was.fFeatures || now->cbElements != was.cbElements ||
             now->cLocks != was.cLocks || now->pvData != was.pvData ||
             memcmp(now->rgsabound, entry.bounds, sizeof(SAFEARRAYBOUND) * (was.cDims ? was.cDims : 1)) != 0)
