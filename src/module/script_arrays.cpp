@@ -6,6 +6,7 @@
 #include "automation/array_shape.h"
 #include "automation/byte_array.h"
 #include "automation/hresult.h"
+#include "module/positional_arguments.h"
 
 namespace tarn {
 namespace {
@@ -43,6 +44,30 @@ HRESULT CheckArgumentList(const DISPPARAMS* params) noexcept {
     if (params->cNamedArgs > params->cArgs) return E_INVALIDARG;
     if (params->cArgs > 0 && !params->rgvarg) return E_INVALIDARG;
     if (params->cNamedArgs > 0 && !params->rgdispidNamedArgs) return E_INVALIDARG;
+    return S_OK;
+}
+
+// A DECIMAL's scale beyond 28 or a sign other than plus or minus: the
+// platform's conversions of such a value read beyond their buffers.
+bool IsMalformedDecimal(const DECIMAL* value) noexcept {
+    return value && (value->scale > 28 || (value->sign != 0 && value->sign != DECIMAL_NEG));
+}
+
+// Values no conversion can take are refused before any conversion sees them.
+HRESULT RefuseMalformedValues(const DISPPARAMS& params, UINT* argumentError) noexcept {
+    for (UINT i = 0; i < params.cArgs; ++i) {
+        const VARIANTARG& argument = params.rgvarg[i];
+        const VARIANT* value = &argument;
+        if (argument.vt == (VT_BYREF | VT_VARIANT)) value = argument.pvarVal;
+        if (!value) continue;
+        const bool malformed =
+            (value->vt == VT_DECIMAL && IsMalformedDecimal(&value->decVal)) ||
+            (value->vt == (VT_BYREF | VT_DECIMAL) && IsMalformedDecimal(value->pdecVal));
+        if (malformed) {
+            if (argumentError) *argumentError = i;
+            return DISP_E_TYPEMISMATCH;
+        }
+    }
     return S_OK;
 }
 
@@ -85,31 +110,17 @@ bool IsArrayReferenceOfKind(VARTYPE vt, ScriptArray kind) noexcept {
     return vt == (VT_BYREF | VT_ARRAY | VT_UI1) || vt == (VT_BYREF | VT_ARRAY | VT_I1);
 }
 
-}  // namespace
-
-HRESULT InvokeWithScriptArrays(ITypeInfo* info, REFIID iid, IDispatch* self, DISPID id, WORD flags,
-                               DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
-                               UINT* argumentError) noexcept {
-    RETURN_IF_FAILED(CheckArgumentList(params));
-    // The caller's argument list stays as it came: the type information's
-    // dispatch empties an array passed by value for an in-out parameter, and
-    // the script forms below replace an argument.  The call gets a copy.
-    std::vector<VARIANTARG> arguments;
-    try {
-        arguments.assign(params->rgvarg, params->rgvarg + params->cArgs);
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
-    DISPPARAMS adapted = *params;
-    adapted.rgvarg = arguments.data();
-
+// The call on an argument list of our own, in which the script forms are
+// replaced by what the methods take.
+HRESULT InvokeAdapted(ITypeInfo* info, REFIID iid, IDispatch* self, DISPID id, WORD flags, DISPPARAMS& adapted,
+                      VARIANT* result, EXCEPINFO* exception, UINT* argumentError) noexcept {
     const ScriptArrayParameter* parameter = FindParameter(iid, id);
-    VARIANT* argument = parameter ? FindArgument(*params, parameter->position) : nullptr;
+    VARIANT* argument = parameter ? FindArgument(adapted, parameter->position) : nullptr;
     // Any other reference in an array parameter's place is refused here: the
     // type information's dispatch would hand its pointer on as an array.
     if (argument && (argument->vt & VT_BYREF) && argument->vt != (VT_BYREF | VT_VARIANT) &&
         !IsArrayReferenceOfKind(argument->vt, parameter->kind)) {
-        if (argumentError) *argumentError = static_cast<UINT>(argument - params->rgvarg);
+        if (argumentError) *argumentError = static_cast<UINT>(argument - adapted.rgvarg);
         return DISP_E_TYPEMISMATCH;
     }
     // A byte array passed by value to an in-place parameter: the type
@@ -119,44 +130,56 @@ HRESULT InvokeWithScriptArrays(ITypeInfo* info, REFIID iid, IDispatch* self, DIS
     if (argument && parameter->kind == ScriptArray::BytesInPlace &&
         (argument->vt == (VT_ARRAY | VT_UI1) || argument->vt == (VT_ARRAY | VT_I1))) {
         byValue = argument->parray;
-        VARIANTARG& replaced = arguments[argument - params->rgvarg];
-        replaced.vt = VT_BYREF | VT_ARRAY | VT_UI1;
-        replaced.pparray = &byValue;
+        argument->vt = VT_BYREF | VT_ARRAY | VT_UI1;
+        argument->pparray = &byValue;
     }
     // A port list passed by value can receive nothing, and the method may
     // destroy an array too small for the list: the caller's array stays out of
     // its reach, and the list it makes is let go.
     if (argument && parameter->kind == ScriptArray::PortList && argument->vt == (VT_ARRAY | VT_BSTR)) {
         SAFEARRAY* discarded = nullptr;
-        VARIANTARG& replaced = arguments[argument - params->rgvarg];
-        replaced.vt = VT_BYREF | VT_ARRAY | VT_BSTR;
-        replaced.pparray = &discarded;
+        argument->vt = VT_BYREF | VT_ARRAY | VT_BSTR;
+        argument->pparray = &discarded;
         const HRESULT hr = info->Invoke(self, id, flags, &adapted, result, exception, argumentError);
         UniqueSafeArray owned(discarded);
+        return hr;
+    }
+    // Anything else passed by value: the type information's dispatch converts
+    // it for the call and afterwards writes the parameter back into the
+    // argument, letting go of what it held, the caller's value.  It writes
+    // into a copy of our own instead, let go after the call.
+    if (argument && !(argument->vt & VT_BYREF)) {
+        VARIANTARG copy;
+        ::VariantInit(&copy);
+        if (FAILED(::VariantCopy(&copy, argument))) {
+            if (argumentError) *argumentError = static_cast<UINT>(argument - adapted.rgvarg);
+            return DISP_E_TYPEMISMATCH;
+        }
+        *argument = copy;
+        const HRESULT hr = info->Invoke(self, id, flags, &adapted, result, exception, argumentError);
+        ::VariantClear(argument);
         return hr;
     }
     if (!argument || argument->vt != (VT_BYREF | VT_VARIANT) || !argument->pvarVal)
         return info->Invoke(self, id, flags, &adapted, result, exception, argumentError);
 
     VARIANT* variable = argument->pvarVal;
-    VARIANTARG& replaced = arguments[argument - params->rgvarg];
-
     if (parameter->kind == ScriptArray::BytesInPlace) {
         if (variable->vt == (VT_ARRAY | VT_UI1) || variable->vt == (VT_ARRAY | VT_I1)) {
-            replaced.vt = VT_BYREF | VT_ARRAY | VT_UI1;
-            replaced.pparray = &variable->parray;
+            argument->vt = VT_BYREF | VT_ARRAY | VT_UI1;
+            argument->pparray = &variable->parray;
         } else if (variable->vt == (VT_BYREF | VT_ARRAY | VT_UI1) ||
                    variable->vt == (VT_BYREF | VT_ARRAY | VT_I1)) {
-            replaced.vt = VT_BYREF | VT_ARRAY | VT_UI1;
-            replaced.pparray = variable->pparray;
+            argument->vt = VT_BYREF | VT_ARRAY | VT_UI1;
+            argument->pparray = variable->pparray;
         }
         return info->Invoke(self, id, flags, &adapted, result, exception, argumentError);
     }
 
     // The port list: the method fills a new list, which replaces what the variable held.
     SAFEARRAY* list = nullptr;
-    replaced.vt = VT_BYREF | VT_ARRAY | VT_BSTR;
-    replaced.pparray = &list;
+    argument->vt = VT_BYREF | VT_ARRAY | VT_BSTR;
+    argument->pparray = &list;
     HRESULT hr = info->Invoke(self, id, flags, &adapted, result, exception, argumentError);
     UniqueSafeArray owned(list);
     if (FAILED(hr) || !owned) return hr;
@@ -173,6 +196,26 @@ HRESULT InvokeWithScriptArrays(ITypeInfo* info, REFIID iid, IDispatch* self, DIS
     strings = converted.release();
     variable->vt = VT_ARRAY | VT_VARIANT;
     variable->parray = strings;
+    return hr;
+}
+
+}  // namespace
+
+HRESULT InvokeWithScriptArrays(ITypeInfo* info, REFIID iid, IDispatch* self, DISPID id, WORD flags,
+                               DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
+                               UINT* argumentError) noexcept {
+    RETURN_IF_FAILED(CheckArgumentList(params));
+    RETURN_IF_FAILED(RefuseMalformedValues(*params, argumentError));
+    // The call gets a copy of the argument list, every argument in its
+    // parameter's place; the caller's list stays as it came: the type
+    // information's dispatch empties an array passed by value for an in-out
+    // parameter, and the script forms replace an argument.
+    PositionalArguments arranged;
+    RETURN_IF_FAILED(arranged.Arrange(info, id, flags, *params, argumentError));
+    const HRESULT hr =
+        InvokeAdapted(info, iid, self, id, flags, *arranged.Params(), result, exception, argumentError);
+    if (argumentError && (hr == DISP_E_TYPEMISMATCH || hr == DISP_E_PARAMNOTFOUND))
+        *argumentError = arranged.CallerIndex(*argumentError);
     return hr;
 }
 

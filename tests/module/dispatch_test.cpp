@@ -193,6 +193,118 @@ TEST_F(Dispatch, PortListPlaceKeepsOtherValuesOutOfReach) {
     ::SafeArrayDestroy(held);
 }
 
+// Values no conversion can take, and a method called with a property put's
+// flags, are refused or bound like any call: never a crash, and the caller's
+// array passed by value stays whole.
+TEST_F(Dispatch, MisdirectedCallsLeaveTheCallersValues) {
+    ComPtr<IDispatch> enumerator = CreateByProgId<IDispatch>(L"TarnDriver.DriverEnumerator");
+    ASSERT_TRUE(enumerator);
+    const USHORT kSignScales[] = {0x001D, 0x00C8, 0x5500, 0xFFFF};  // a scale beyond 28, a sign neither + nor -
+    for (USHORT signScale : kSignScales) {
+        for (bool byReference : {false, true}) {
+            DECIMAL malformed{};
+            malformed.signscale = signScale;
+            malformed.Hi32 = 0xFFFFFFFF;
+            malformed.Lo64 = 0xFFFFFFFFFFFFFFFFull;
+            VARIANTARG family;
+            if (byReference) {
+                family.vt = VT_BYREF | VT_DECIMAL;
+                family.pdecVal = &malformed;
+            } else {
+                family.decVal = malformed;
+                family.vt = VT_DECIMAL;
+            }
+            Variant list;
+            VARIANTARG listRef;
+            listRef.vt = VT_BYREF | VT_VARIANT;
+            listRef.pvarVal = &list;
+            CallResult outcome;
+            CallByName(enumerator.get(), L"EnumeratePorts", DISPATCH_METHOD, {family, listRef}, nullptr, outcome);
+            EXPECT_EQ(outcome.hr, DISP_E_TYPEMISMATCH) << std::hex << signScale << (byReference ? " by reference" : "");
+        }
+    }
+
+    ComPtr<IDispatch> usb = CreateByProgId<IDispatch>(L"TarnDriver.UsbDriver");
+    ASSERT_TRUE(usb);
+    for (WORD flags : {DISPATCH_METHOD | DISPATCH_PROPERTYPUT, DISPATCH_METHOD | DISPATCH_PROPERTYPUTREF}) {
+        for (DISPID transfer : {105, 106}) {
+            SAFEARRAYBOUND bound{4, 0};
+            SAFEARRAY* const bytes = ::SafeArrayCreate(VT_UI1, 1, &bound);
+            const SAFEARRAY before = *bytes;
+            VARIANTARG arguments[2];
+            arguments[0].vt = VT_ARRAY | VT_UI1;  // named DISPID_PROPERTYPUT: the last parameter
+            arguments[0].parray = bytes;
+            arguments[1] = Long(4);
+            DISPID put = DISPID_PROPERTYPUT;
+            DISPPARAMS params{arguments, &put, 2, 1};
+            usb->Invoke(transfer, IID_NULL, 0, flags, &params, nullptr, nullptr, nullptr);
+            EXPECT_EQ(bytes->pvData, before.pvData) << transfer << " flags " << flags;
+            EXPECT_EQ(bytes->fFeatures, before.fFeatures) << transfer << " flags " << flags;
+            EXPECT_HRESULT_SUCCEEDED(::SafeArrayDestroy(bytes));
+        }
+    }
+}
+
+// Named arguments bind by their DISPIDs in whatever order they stand, as a
+// late-bound VBA call `EnumeratePorts "Serial", ppbstrPortsAry:=list,
+// bstrOption:=""` passes them: the list comes back into its variable, and no
+// other argument is written to or let go.  A name that binds no parameter, or
+// one already bound, is refused with the caller's arguments untouched.
+TEST_F(Dispatch, NamedArgumentsBindInAnyOrder) {
+    struct Case {
+        std::vector<DISPID> named;  // in DISPPARAMS order; "Serial" stands positionally before them
+        HRESULT expected;
+    };
+    const Case cases[] = {
+        {{1}, S_OK},          {{1, 2}, S_OK},          {{2, 1}, S_OK},          {{3, 1, 2}, S_OK},
+        {{2, 4, 1}, S_OK},    {{4, 3, 2, 1}, S_OK},    {{3, 1}, S_OK},          {{4, 1}, S_OK},
+        {{1, 5}, DISP_E_PARAMNOTFOUND}, {{1, 1}, DISP_E_PARAMNOTFOUND}, {{0, 1}, DISP_E_PARAMNOTFOUND},
+        {{-1, 1}, DISP_E_PARAMNOTFOUND},
+    };
+    ComPtr<IDispatch> enumerator = CreateByProgId<IDispatch>(L"TarnDriver.DriverEnumerator");
+    ASSERT_TRUE(enumerator);
+    for (const Case& c : cases) {
+        std::string layout;
+        for (DISPID id : c.named) layout += std::to_string(id) + " ";
+        SCOPED_TRACE(layout);
+        Variant list(L"anything");
+        std::vector<VARIANTARG> arguments;
+        std::vector<BSTR> strings;  // the caller's: odd lengths, so no other string takes their place
+        for (DISPID id : c.named) {
+            VARIANTARG argument;
+            if (id == 1) {
+                argument.vt = VT_BYREF | VT_VARIANT;
+                argument.pvarVal = &list;
+            } else {
+                argument.vt = VT_BSTR;
+                argument.bstrVal = ::SysAllocStringLen(nullptr, 77 + 14 * static_cast<UINT>(strings.size()));
+                wmemset(argument.bstrVal, id == 2 ? L' ' : L'r', ::SysStringLen(argument.bstrVal));
+                strings.push_back(argument.bstrVal);
+            }
+            arguments.push_back(argument);
+        }
+        Variant family(L"Serial");
+        arguments.push_back(family);
+        std::vector<DISPID> named = c.named;
+        DISPPARAMS params{arguments.data(), named.data(), static_cast<UINT>(arguments.size()),
+                          static_cast<UINT>(named.size())};
+        const std::vector<VARIANTARG> passed = arguments;
+
+        const HRESULT hr = enumerator->Invoke(100, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+        EXPECT_EQ(hr, c.expected);
+        EXPECT_EQ(memcmp(passed.data(), arguments.data(), sizeof(VARIANTARG) * arguments.size()), 0);
+        if (c.expected == S_OK) EXPECT_EQ(list.vt, VT_ARRAY | VT_VARIANT);
+        else EXPECT_EQ(list.vt, VT_BSTR);
+        // A string the call let go of would be handed out again at once.
+        for (BSTR text : strings) {
+            BSTR fresh = ::SysAllocStringLen(nullptr, ::SysStringLen(text));
+            EXPECT_NE(fresh, text) << "the call freed the caller's string of " << ::SysStringLen(text);
+            ::SysFreeString(fresh);
+        }
+        for (BSTR text : strings) ::SysFreeString(text);
+    }
+}
+
 // Script engines hand variables over as VT_BYREF | VT_VARIANT; the port list
 // comes back into the variable as an array of VARIANT strings, with the option
 // defaulted when omitted.

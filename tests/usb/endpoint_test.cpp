@@ -99,6 +99,32 @@ TEST_F(UsbMainEndpoint, InPlaceArraysOfAnythingButBytesAreRefusedUntouched) {
     }
 }
 
+// A string passed by value in the in-place array's place (a script's string
+// literal) is converted for the call, but the caller's string is never written
+// back into, nor let go: it is the caller's to free.  The read brings bytes
+// other than the string's, which would show in a string written back.
+TEST_F(UsbMainEndpoint, StringPassedByValueStaysTheCallers) {
+    ComPtr<IUsbDriver> usb = OpenLumo0();
+    ComPtr<IDispatch> dispatch;
+    ASSERT_HRESULT_SUCCEEDED(usb.As(dispatch));
+    for (UINT length : {83u, 40000u}) {  // one the string cache keeps, one it does not
+        SCOPED_TRACE(length);
+        ByteArray primer({1, 2, 3, 4});
+        ASSERT_EQ(usb->WriteMainEndpoint(4, primer.address()), S_OK);
+        VARIANTARG text;
+        text.vt = VT_BSTR;
+        text.bstrVal = ::SysAllocStringLen(nullptr, length);
+        wmemset(text.bstrVal, L'a', length);
+        VARIANTARG arguments[2] = {text, Long(4)};  // right to left: the array's place, then the count
+        DISPPARAMS params{arguments, nullptr, 2, 0};
+        EXPECT_EQ(dispatch->Invoke(106, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr), S_OK);
+        EXPECT_EQ(memcmp(&arguments[0], &text, sizeof text), 0);
+        EXPECT_EQ(::SysStringLen(text.bstrVal), length);
+        EXPECT_EQ(std::wstring(text.bstrVal, 4), L"aaaa") << "the read's bytes were written into the caller's string";
+        ::VariantClear(&text);
+    }
+}
+
 TEST_F(UsbMainEndpoint, ResetsReachTheDevice) {
     ComPtr<IUsbDriver> usb = OpenLumo0();
     EXPECT_EQ(usb->ResetMainEndpointIn(), S_OK);
