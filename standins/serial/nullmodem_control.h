@@ -5,10 +5,10 @@
  * wired as a null-modem cable, and one control device, "\\.\TarnNullModem",
  * that tests, tools and users drive with DeviceIoControl:
  *
- *   HANDLE h = CreateFileW(NULLMODEM_CONTROL_PATH, GENERIC_READ | GENERIC_WRITE,
+ *   HANDLE h = CreateFileW(TARN_NULLMODEM_CONTROL_PATH, GENERIC_READ | GENERIC_WRITE,
  *                          FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
- *   NULLMODEM_LINE_REQUEST ring = { 22, NULLMODEM_LINE_RI, NULLMODEM_LINE_FORCED_ON };
- *   DeviceIoControl(h, IOCTL_NULLMODEM_SET_LINE, &ring, sizeof ring, NULL, 0, &n, NULL);
+ *   TarnNullModemLineRequest ring = { 22, TARN_NULLMODEM_LINE_RI, TARN_NULLMODEM_LINE_FORCED_ON };
+ *   DeviceIoControl(h, TARN_NULLMODEM_CONTROL_SET_LINE, &ring, sizeof ring, NULL, 0, &n, NULL);
  *
  * Plain C, usable from C++ and from kernel mode.  Ports are named by their COM
  * number.  The control device may be opened by any number of handles.
@@ -34,25 +34,25 @@
     (((DeviceType) << 16) | ((Access) << 14) | ((Function) << 2) | (Method))
 #endif
 
-#define NULLMODEM_CONTROL_PATH L"\\\\.\\TarnNullModem"
-#define NULLMODEM_SERVICE_NAME L"TarnNullModem"
+#define TARN_NULLMODEM_CONTROL_PATH L"\\\\.\\TarnNullModem"
+#define TARN_NULLMODEM_SERVICE_NAME L"TarnNullModem"
 
 /* Values of the service's Parameters key (REG_DWORD), read when the driver starts. */
-#define NULLMODEM_PARAM_PAIR_COUNT L"PairCount" /* default 2, at most NULLMODEM_MAX_PAIRS */
-#define NULLMODEM_PARAM_FIRST_PORT L"FirstPort" /* default 21: pairs are (21,22), (23,24), ... */
-#define NULLMODEM_DEFAULT_PAIRS 2
-#define NULLMODEM_DEFAULT_FIRST_PORT 21
-#define NULLMODEM_MAX_PAIRS 8
-#define NULLMODEM_MAX_PORTS (2 * NULLMODEM_MAX_PAIRS)
+#define TARN_NULLMODEM_PARAM_PAIR_COUNT L"PairCount" /* default 2, at most TARN_NULLMODEM_MAX_PAIRS */
+#define TARN_NULLMODEM_PARAM_FIRST_PORT L"FirstPort" /* default 21: pairs are (21,22), (23,24), ... */
+#define TARN_NULLMODEM_DEFAULT_PAIRS 2
+#define TARN_NULLMODEM_DEFAULT_FIRST_PORT 21
+#define TARN_NULLMODEM_MAX_PAIRS 8
+#define TARN_NULLMODEM_MAX_PORTS (2 * TARN_NULLMODEM_MAX_PAIRS)
 
 /* Size of each port's input queue; bytes beyond it are lost (CE_RXOVER). */
-#define NULLMODEM_INPUT_QUEUE_BYTES 65536
+#define TARN_NULLMODEM_INPUT_QUEUE_BYTES 65536
 
 /*
  * Kinds of request a port counts and can be told to fail.  One list serves the
  * enumeration, the names the tool accepts and the counters' layout.
  */
-#define NULLMODEM_REQUEST_KINDS(X)                                   \
+#define TARN_NULLMODEM_REQUEST_KINDS(X)                                   \
     X(CREATE, "create")                                              \
     X(CLOSE, "close")                                                \
     X(READ, "read")                                                  \
@@ -83,112 +83,112 @@
     X(GET_PROPERTIES, "getproperties")                               \
     X(OTHER, "other")
 
-enum NULLMODEM_REQUEST_KIND {
-#define NULLMODEM_ENUM_KIND(id, text) NULLMODEM_REQ_##id,
-    NULLMODEM_REQUEST_KINDS(NULLMODEM_ENUM_KIND)
-#undef NULLMODEM_ENUM_KIND
-    NULLMODEM_REQ_COUNT
+enum TARN_NULLMODEM_REQUEST_KIND {
+#define TARN_NULLMODEM_ENUM_KIND(id, text) TARN_NULLMODEM_REQ_##id,
+    TARN_NULLMODEM_REQUEST_KINDS(TARN_NULLMODEM_ENUM_KIND)
+#undef TARN_NULLMODEM_ENUM_KIND
+    TARN_NULLMODEM_REQ_COUNT
 };
 
 /* Fault target that matches all six line escapes (SET/CLR_DTR, SET/CLR_RTS, SET_BREAK_ON/OFF). */
-#define NULLMODEM_REQ_ANY_ESCAPE 0x100
+#define TARN_NULLMODEM_REQ_ANY_ESCAPE 0x100
 
 /* Input lines that the control device can force. */
-enum NULLMODEM_LINE { NULLMODEM_LINE_CTS = 0, NULLMODEM_LINE_DSR = 1, NULLMODEM_LINE_RI = 2, NULLMODEM_LINE_DCD = 3 };
-#define NULLMODEM_LINE_COUNT 4
+enum TARN_NULLMODEM_LINE { TARN_NULLMODEM_LINE_CTS = 0, TARN_NULLMODEM_LINE_DSR = 1, TARN_NULLMODEM_LINE_RI = 2, TARN_NULLMODEM_LINE_DCD = 3 };
+#define TARN_NULLMODEM_LINE_COUNT 4
 
 /* How an input line is driven: by the cable (the peer's outputs) or held by the control device. */
-enum NULLMODEM_LINE_SOURCE { NULLMODEM_LINE_WIRED = 0, NULLMODEM_LINE_FORCED_ON = 1, NULLMODEM_LINE_FORCED_OFF = 2 };
+enum TARN_NULLMODEM_LINE_SOURCE { TARN_NULLMODEM_LINE_WIRED = 0, TARN_NULLMODEM_LINE_FORCED_ON = 1, TARN_NULLMODEM_LINE_FORCED_OFF = 2 };
 
-#define NULLMODEM_IOCTL(fn) CTL_CODE(0x8000u, 0x900u + (fn), 0u /* METHOD_BUFFERED */, 0u /* FILE_ANY_ACCESS */)
+#define TARN_NULLMODEM_IOCTL(fn) CTL_CODE(0x8000u, 0x900u + (fn), 0u /* METHOD_BUFFERED */, 0u /* FILE_ANY_ACCESS */)
 
-/* out NULLMODEM_INFO */
-#define IOCTL_NULLMODEM_GET_INFO NULLMODEM_IOCTL(0)
-/* in NULLMODEM_PORT_REF, out NULLMODEM_PORT_STATE */
-#define IOCTL_NULLMODEM_GET_PORT NULLMODEM_IOCTL(1)
-/* in NULLMODEM_LINE_REQUEST: force an input line of a port, or give it back to the cable */
-#define IOCTL_NULLMODEM_SET_LINE NULLMODEM_IOCTL(2)
-/* in NULLMODEM_FAULT_REQUEST: fail the next `count` requests of a kind with `status` (count 0 clears) */
-#define IOCTL_NULLMODEM_FAIL_NEXT NULLMODEM_IOCTL(3)
-/* in NULLMODEM_SWITCH_REQUEST: 0 unplugs the port (pending and later requests fail, opens fail), 1 replugs it */
-#define IOCTL_NULLMODEM_SET_PLUGGED NULLMODEM_IOCTL(4)
-/* in NULLMODEM_SWITCH_REQUEST: 1 paces the port's output at its baud rate (10 bits a byte), 0 sends at once */
-#define IOCTL_NULLMODEM_SET_PACING NULLMODEM_IOCTL(5)
-/* in NULLMODEM_PORT_REF: counters to 0, faults and forced lines cleared, plugged, pacing off */
-#define IOCTL_NULLMODEM_RESET_PORT NULLMODEM_IOCTL(6)
+/* out TarnNullModemInfo */
+#define TARN_NULLMODEM_CONTROL_GET_INFO TARN_NULLMODEM_IOCTL(0)
+/* in TarnNullModemPortRef, out TarnNullModemPortState */
+#define TARN_NULLMODEM_CONTROL_GET_PORT TARN_NULLMODEM_IOCTL(1)
+/* in TarnNullModemLineRequest: force an input line of a port, or give it back to the cable */
+#define TARN_NULLMODEM_CONTROL_SET_LINE TARN_NULLMODEM_IOCTL(2)
+/* in TarnNullModemFaultRequest: fail the next `count` requests of a kind with `status` (count 0 clears) */
+#define TARN_NULLMODEM_CONTROL_FAIL_NEXT TARN_NULLMODEM_IOCTL(3)
+/* in TarnNullModemSwitchRequest: 0 unplugs the port (pending and later requests fail, opens fail), 1 replugs it */
+#define TARN_NULLMODEM_CONTROL_SET_PLUGGED TARN_NULLMODEM_IOCTL(4)
+/* in TarnNullModemSwitchRequest: 1 paces the port's output at its baud rate (10 bits a byte), 0 sends at once */
+#define TARN_NULLMODEM_CONTROL_SET_PACING TARN_NULLMODEM_IOCTL(5)
+/* in TarnNullModemPortRef: counters to 0, faults and forced lines cleared, plugged, pacing off */
+#define TARN_NULLMODEM_CONTROL_RESET_PORT TARN_NULLMODEM_IOCTL(6)
 
 /* Failure status of requests on an unplugged port (its open handles stay stale after a replug). */
-#define NULLMODEM_STATUS_UNPLUGGED 0xC00002B6L /* STATUS_DEVICE_REMOVED, ERROR_DEVICE_REMOVED */
+#define TARN_NULLMODEM_STATUS_UNPLUGGED 0xC00002B6L /* STATUS_DEVICE_REMOVED, ERROR_DEVICE_REMOVED */
 
-#define NULLMODEM_INFO_VERSION 1
+#define TARN_NULLMODEM_INFO_VERSION 1
 
 #pragma pack(push, 4)
 
-typedef struct NULLMODEM_INFO {
-    uint32_t version;                        /* NULLMODEM_INFO_VERSION */
-    uint32_t portCount;
-    uint32_t ports[NULLMODEM_MAX_PORTS];     /* COM numbers; ports[2k] and ports[2k+1] are wired together */
-} NULLMODEM_INFO;
+typedef struct TarnNullModemInfo {
+    uint32_t version;                        /* TARN_NULLMODEM_INFO_VERSION */
+    uint32_t port_count;
+    uint32_t ports[TARN_NULLMODEM_MAX_PORTS];     /* COM numbers; ports[2k] and ports[2k+1] are wired together */
+} TarnNullModemInfo;
 
-typedef struct NULLMODEM_PORT_REF {
+typedef struct TarnNullModemPortRef {
     uint32_t port;
-} NULLMODEM_PORT_REF;
+} TarnNullModemPortRef;
 
-typedef struct NULLMODEM_LINE_REQUEST {
+typedef struct TarnNullModemLineRequest {
     uint32_t port;
-    uint32_t line;   /* enum NULLMODEM_LINE */
-    uint32_t source; /* enum NULLMODEM_LINE_SOURCE */
-} NULLMODEM_LINE_REQUEST;
+    uint32_t line;   /* enum TARN_NULLMODEM_LINE */
+    uint32_t source; /* enum TARN_NULLMODEM_LINE_SOURCE */
+} TarnNullModemLineRequest;
 
-typedef struct NULLMODEM_FAULT_REQUEST {
+typedef struct TarnNullModemFaultRequest {
     uint32_t port;
-    uint32_t kind;   /* enum NULLMODEM_REQUEST_KIND, or NULLMODEM_REQ_ANY_ESCAPE */
+    uint32_t kind;   /* enum TARN_NULLMODEM_REQUEST_KIND, or TARN_NULLMODEM_REQ_ANY_ESCAPE */
     uint32_t count;  /* how many of the next requests of that kind fail; 0 clears */
     int32_t status;  /* NTSTATUS they fail with, e.g. 0xC0000001 (STATUS_UNSUCCESSFUL) */
-} NULLMODEM_FAULT_REQUEST;
+} TarnNullModemFaultRequest;
 
-typedef struct NULLMODEM_SWITCH_REQUEST {
+typedef struct TarnNullModemSwitchRequest {
     uint32_t port;
     uint32_t on;
-} NULLMODEM_SWITCH_REQUEST;
+} TarnNullModemSwitchRequest;
 
-typedef struct NULLMODEM_PORT_STATE {
+typedef struct TarnNullModemPortState {
     uint32_t port;
     uint32_t peer;
-    uint32_t isOpen;
+    uint32_t is_open;
     uint32_t plugged;
     uint32_t pacing;
-    uint32_t dtr, rts, breakOn;              /* this port's outputs */
-    uint32_t modemStatus;                    /* what GET_MODEMSTATUS answers: 0x10 CTS, 0x20 DSR, 0x40 RI, 0x80 DCD */
-    uint32_t lineSource[NULLMODEM_LINE_COUNT]; /* enum NULLMODEM_LINE_SOURCE, by enum NULLMODEM_LINE */
-    uint32_t baudRate;
-    uint32_t waitMask;
-    uint32_t waitsPending;                   /* 0 or 1 */
-    uint32_t readsPending;
-    uint32_t writesPending;
-    uint32_t bytesInInputQueue;
-    uint32_t bytesReceived;                  /* since the last reset */
-    uint32_t bytesSent;
-    uint32_t requests[NULLMODEM_REQ_COUNT];  /* by enum NULLMODEM_REQUEST_KIND, since the last reset */
-} NULLMODEM_PORT_STATE;
+    uint32_t dtr, rts, break_on;              /* this port's outputs */
+    uint32_t modem_status;                    /* what GET_MODEMSTATUS answers: 0x10 CTS, 0x20 DSR, 0x40 RI, 0x80 DCD */
+    uint32_t line_source[TARN_NULLMODEM_LINE_COUNT]; /* enum TARN_NULLMODEM_LINE_SOURCE, by enum TARN_NULLMODEM_LINE */
+    uint32_t baud_rate;
+    uint32_t wait_mask;
+    uint32_t waits_pending;                   /* 0 or 1 */
+    uint32_t reads_pending;
+    uint32_t writes_pending;
+    uint32_t bytes_in_input_queue;
+    uint32_t bytes_received;                  /* since the last reset */
+    uint32_t bytes_sent;
+    uint32_t requests[TARN_NULLMODEM_REQ_COUNT];  /* by enum TARN_NULLMODEM_REQUEST_KIND, since the last reset */
+} TarnNullModemPortState;
 
 #pragma pack(pop)
 
 /* The same layout for 32-bit and 64-bit clients and the driver. */
-TARN_STATIC_ASSERT(sizeof(NULLMODEM_INFO) == 8 + 4 * NULLMODEM_MAX_PORTS, "info");
-TARN_STATIC_ASSERT(offsetof(NULLMODEM_INFO, ports) == 8, "info: port list at byte 8");
-TARN_STATIC_ASSERT(sizeof(NULLMODEM_PORT_REF) == 4, "port reference");
-TARN_STATIC_ASSERT(sizeof(NULLMODEM_LINE_REQUEST) == 12, "line request");
-TARN_STATIC_ASSERT(offsetof(NULLMODEM_LINE_REQUEST, source) == 8, "line request: source at byte 8");
-TARN_STATIC_ASSERT(sizeof(NULLMODEM_FAULT_REQUEST) == 16, "fault request");
-TARN_STATIC_ASSERT(offsetof(NULLMODEM_FAULT_REQUEST, status) == 12, "fault request: status at byte 12");
-TARN_STATIC_ASSERT(sizeof(NULLMODEM_SWITCH_REQUEST) == 8, "switch request");
-TARN_STATIC_ASSERT(offsetof(NULLMODEM_SWITCH_REQUEST, on) == 4, "switch request: switch at byte 4");
-TARN_STATIC_ASSERT(offsetof(NULLMODEM_PORT_STATE, modemStatus) == 32 &&
-                   offsetof(NULLMODEM_PORT_STATE, lineSource) == 36 &&
-                   offsetof(NULLMODEM_PORT_STATE, baudRate) == 52 &&
-                   offsetof(NULLMODEM_PORT_STATE, bytesSent) == 80 &&
-                   offsetof(NULLMODEM_PORT_STATE, requests) == 84, "port state fields");
-TARN_STATIC_ASSERT(sizeof(NULLMODEM_PORT_STATE) == 84 + 4 * NULLMODEM_REQ_COUNT, "port state");
+TARN_STATIC_ASSERT(sizeof(TarnNullModemInfo) == 8 + 4 * TARN_NULLMODEM_MAX_PORTS, "info");
+TARN_STATIC_ASSERT(offsetof(TarnNullModemInfo, ports) == 8, "info: port list at byte 8");
+TARN_STATIC_ASSERT(sizeof(TarnNullModemPortRef) == 4, "port reference");
+TARN_STATIC_ASSERT(sizeof(TarnNullModemLineRequest) == 12, "line request");
+TARN_STATIC_ASSERT(offsetof(TarnNullModemLineRequest, source) == 8, "line request: source at byte 8");
+TARN_STATIC_ASSERT(sizeof(TarnNullModemFaultRequest) == 16, "fault request");
+TARN_STATIC_ASSERT(offsetof(TarnNullModemFaultRequest, status) == 12, "fault request: status at byte 12");
+TARN_STATIC_ASSERT(sizeof(TarnNullModemSwitchRequest) == 8, "switch request");
+TARN_STATIC_ASSERT(offsetof(TarnNullModemSwitchRequest, on) == 4, "switch request: switch at byte 4");
+TARN_STATIC_ASSERT(offsetof(TarnNullModemPortState, modem_status) == 32 &&
+                   offsetof(TarnNullModemPortState, line_source) == 36 &&
+                   offsetof(TarnNullModemPortState, baud_rate) == 52 &&
+                   offsetof(TarnNullModemPortState, bytes_sent) == 80 &&
+                   offsetof(TarnNullModemPortState, requests) == 84, "port state fields");
+TARN_STATIC_ASSERT(sizeof(TarnNullModemPortState) == 84 + 4 * TARN_NULLMODEM_REQ_COUNT, "port state");
 
 #endif /* TARN_NULLMODEM_CONTROL_H */

@@ -8,7 +8,7 @@
 #include <wctype.h>
 
 #include "commands.h"
-#include "serial/nullmodem_control.h"
+#include "nullmodem_control.h"
 
 typedef struct KindName {
     const char *name;
@@ -16,13 +16,13 @@ typedef struct KindName {
 } KindName;
 
 static const KindName kKinds[] = {
-#define NM_KIND_NAME(id, text) { text, NULLMODEM_REQ_##id },
-    NULLMODEM_REQUEST_KINDS(NM_KIND_NAME)
+#define NM_KIND_NAME(id, text) { text, TARN_NULLMODEM_REQ_##id },
+    TARN_NULLMODEM_REQUEST_KINDS(NM_KIND_NAME)
 #undef NM_KIND_NAME
-    { "escape", NULLMODEM_REQ_ANY_ESCAPE },
+    { "escape", TARN_NULLMODEM_REQ_ANY_ESCAPE },
 };
 
-static const char *const kLineNames[NULLMODEM_LINE_COUNT] = { "cts", "dsr", "ri", "dcd" };
+static const char *const kLineNames[TARN_NULLMODEM_LINE_COUNT] = { "cts", "dsr", "ri", "dcd" };
 
 static int Usage(void)
 {
@@ -93,7 +93,7 @@ typedef struct Control {
 
 static int OpenControl(Control *control)
 {
-    control->handle = CreateFileW(NULLMODEM_CONTROL_PATH, GENERIC_READ | GENERIC_WRITE,
+    control->handle = CreateFileW(TARN_NULLMODEM_CONTROL_PATH, GENERIC_READ | GENERIC_WRITE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
     return control->handle != INVALID_HANDLE_VALUE;
 }
@@ -111,31 +111,31 @@ static int Request(Control *control, DWORD code, const void *in, DWORD inSize, v
     return DeviceIoControl(control->handle, code, (void *)in, inSize, out, outSize, &n, NULL) != FALSE;
 }
 
-static int GetState(Control *control, uint32_t port, NULLMODEM_PORT_STATE *state)
+static int GetState(Control *control, uint32_t port, TarnNullModemPortState *state)
 {
-    NULLMODEM_PORT_REF ref = { port };
-    return Request(control, IOCTL_NULLMODEM_GET_PORT, &ref, sizeof ref, state, sizeof *state);
+    TarnNullModemPortRef ref = { port };
+    return Request(control, TARN_NULLMODEM_CONTROL_GET_PORT, &ref, sizeof ref, state, sizeof *state);
 }
 
-static void PrintLines(const NULLMODEM_PORT_STATE *s)
+static void PrintLines(const TarnNullModemPortState *s)
 {
-    static const uint32_t bits[NULLMODEM_LINE_COUNT] = { 0x10, 0x20, 0x40, 0x80 };
-    printf("out: DTR=%u RTS=%u break=%u  in:", s->dtr, s->rts, s->breakOn);
-    for (int line = 0; line < NULLMODEM_LINE_COUNT; line++)
-        printf(" %s=%d%s", kLineNames[line], (s->modemStatus & bits[line]) != 0,
-               s->lineSource[line] == NULLMODEM_LINE_WIRED ? "" : "(forced)");
+    static const uint32_t bits[TARN_NULLMODEM_LINE_COUNT] = { 0x10, 0x20, 0x40, 0x80 };
+    printf("out: DTR=%u RTS=%u break=%u  in:", s->dtr, s->rts, s->break_on);
+    for (int line = 0; line < TARN_NULLMODEM_LINE_COUNT; line++)
+        printf(" %s=%d%s", kLineNames[line], (s->modem_status & bits[line]) != 0,
+               s->line_source[line] == TARN_NULLMODEM_LINE_WIRED ? "" : "(forced)");
 }
 
 static int List(Control *control)
 {
-    NULLMODEM_INFO info;
-    if (!Request(control, IOCTL_NULLMODEM_GET_INFO, NULL, 0, &info, sizeof info))
+    TarnNullModemInfo info;
+    if (!Request(control, TARN_NULLMODEM_CONTROL_GET_INFO, NULL, 0, &info, sizeof info))
         return Fail("cannot read the port list");
-    for (uint32_t i = 0; i < info.portCount; i++) {
-        NULLMODEM_PORT_STATE s;
+    for (uint32_t i = 0; i < info.port_count; i++) {
+        TarnNullModemPortState s;
         if (!GetState(control, info.ports[i], &s))
             return Fail("cannot read a port");
-        printf("COM%u <-> COM%u  %-6s %-9s ", s.port, s.peer, s.isOpen ? "open" : "closed",
+        printf("COM%u <-> COM%u  %-6s %-9s ", s.port, s.peer, s.is_open ? "open" : "closed",
                s.plugged ? "plugged" : "unplugged");
         PrintLines(&s);
         printf("%s\n", s.pacing ? "  paced" : "");
@@ -145,18 +145,18 @@ static int List(Control *control)
 
 static int Show(Control *control, uint32_t port)
 {
-    NULLMODEM_PORT_STATE s;
+    TarnNullModemPortState s;
     if (!GetState(control, port, &s))
         return Fail("no such port");
-    printf("COM%u, wired to COM%u: %s, %s, %s, %u baud\n", s.port, s.peer, s.isOpen ? "open" : "closed",
-           s.plugged ? "plugged" : "unplugged", s.pacing ? "paced" : "not paced", s.baudRate);
+    printf("COM%u, wired to COM%u: %s, %s, %s, %u baud\n", s.port, s.peer, s.is_open ? "open" : "closed",
+           s.plugged ? "plugged" : "unplugged", s.pacing ? "paced" : "not paced", s.baud_rate);
     PrintLines(&s);
-    printf("\nwait mask 0x%x, waits pending %u, reads pending %u, writes pending %u\n", s.waitMask,
-           s.waitsPending, s.readsPending, s.writesPending);
-    printf("input queue %u bytes; received %u, sent %u bytes\nrequests:", s.bytesInInputQueue, s.bytesReceived,
-           s.bytesSent);
+    printf("\nwait mask 0x%x, waits pending %u, reads pending %u, writes pending %u\n", s.wait_mask,
+           s.waits_pending, s.reads_pending, s.writes_pending);
+    printf("input queue %u bytes; received %u, sent %u bytes\nrequests:", s.bytes_in_input_queue, s.bytes_received,
+           s.bytes_sent);
     for (size_t i = 0; i < sizeof kKinds / sizeof kKinds[0]; i++)
-        if (kKinds[i].kind < NULLMODEM_REQ_COUNT && s.requests[kKinds[i].kind])
+        if (kKinds[i].kind < TARN_NULLMODEM_REQ_COUNT && s.requests[kKinds[i].kind])
             printf(" %s=%u", kKinds[i].name, s.requests[kKinds[i].kind]);
     printf("\n");
     return 0;
@@ -164,13 +164,13 @@ static int Show(Control *control, uint32_t port)
 
 static int SetLine(Control *control, uint32_t port, uint32_t line, uint32_t source)
 {
-    NULLMODEM_LINE_REQUEST r = { port, line, source };
-    return Request(control, IOCTL_NULLMODEM_SET_LINE, &r, sizeof r, NULL, 0);
+    TarnNullModemLineRequest r = { port, line, source };
+    return Request(control, TARN_NULLMODEM_CONTROL_SET_LINE, &r, sizeof r, NULL, 0);
 }
 
 static int Switch(Control *control, DWORD code, uint32_t port, uint32_t on)
 {
-    NULLMODEM_SWITCH_REQUEST r = { port, on };
+    TarnNullModemSwitchRequest r = { port, on };
     return Request(control, code, &r, sizeof r, NULL, 0);
 }
 
@@ -178,20 +178,20 @@ static int Reset(Control *control, const wchar_t *which)
 {
     uint32_t port;
     if (Is(which, "all")) {
-        NULLMODEM_INFO info;
-        if (!Request(control, IOCTL_NULLMODEM_GET_INFO, NULL, 0, &info, sizeof info))
+        TarnNullModemInfo info;
+        if (!Request(control, TARN_NULLMODEM_CONTROL_GET_INFO, NULL, 0, &info, sizeof info))
             return Fail("cannot read the port list");
-        for (uint32_t i = 0; i < info.portCount; i++) {
-            NULLMODEM_PORT_REF ref = { info.ports[i] };
-            if (!Request(control, IOCTL_NULLMODEM_RESET_PORT, &ref, sizeof ref, NULL, 0))
+        for (uint32_t i = 0; i < info.port_count; i++) {
+            TarnNullModemPortRef ref = { info.ports[i] };
+            if (!Request(control, TARN_NULLMODEM_CONTROL_RESET_PORT, &ref, sizeof ref, NULL, 0))
                 return Fail("cannot reset a port");
         }
         return 0;
     }
     if (!ParsePort(which, &port))
         return Usage();
-    NULLMODEM_PORT_REF ref = { port };
-    return Request(control, IOCTL_NULLMODEM_RESET_PORT, &ref, sizeof ref, NULL, 0) ? 0 : Fail("cannot reset the port");
+    TarnNullModemPortRef ref = { port };
+    return Request(control, TARN_NULLMODEM_CONTROL_RESET_PORT, &ref, sizeof ref, NULL, 0) ? 0 : Fail("cannot reset the port");
 }
 
 static int Run(Control *control, int argc, wchar_t **argv)
@@ -212,45 +212,45 @@ static int Run(Control *control, int argc, wchar_t **argv)
         uint32_t ms = 500;
         if (argc == 4 && !ParseNumber(argv[3], &ms))
             return Usage();
-        if (!SetLine(control, port, NULLMODEM_LINE_RI, NULLMODEM_LINE_FORCED_ON))
+        if (!SetLine(control, port, TARN_NULLMODEM_LINE_RI, TARN_NULLMODEM_LINE_FORCED_ON))
             return Fail("cannot ring the port");
         Sleep(ms);
-        return SetLine(control, port, NULLMODEM_LINE_RI, NULLMODEM_LINE_WIRED) ? 0 : Fail("cannot end the ring");
+        return SetLine(control, port, TARN_NULLMODEM_LINE_RI, TARN_NULLMODEM_LINE_WIRED) ? 0 : Fail("cannot end the ring");
     }
     if (Is(command, "line") && argc == 5) {
-        uint32_t line = NULLMODEM_LINE_COUNT, source;
-        for (uint32_t i = 0; i < NULLMODEM_LINE_COUNT; i++)
+        uint32_t line = TARN_NULLMODEM_LINE_COUNT, source;
+        for (uint32_t i = 0; i < TARN_NULLMODEM_LINE_COUNT; i++)
             if (Is(argv[3], kLineNames[i]))
                 line = i;
         if (Is(argv[4], "wired"))
-            source = NULLMODEM_LINE_WIRED;
+            source = TARN_NULLMODEM_LINE_WIRED;
         else if (ParseOnOff(argv[4], &value))
-            source = value ? NULLMODEM_LINE_FORCED_ON : NULLMODEM_LINE_FORCED_OFF;
+            source = value ? TARN_NULLMODEM_LINE_FORCED_ON : TARN_NULLMODEM_LINE_FORCED_OFF;
         else
             return Usage();
-        if (line == NULLMODEM_LINE_COUNT)
+        if (line == TARN_NULLMODEM_LINE_COUNT)
             return Usage();
         return SetLine(control, port, line, source) ? 0 : Fail("cannot set the line");
     }
     if (Is(command, "fail") && (argc == 5 || argc == 6)) {
-        NULLMODEM_FAULT_REQUEST r = { port, NULLMODEM_REQ_COUNT, 0, (int32_t)0xC0000001u };
+        TarnNullModemFaultRequest r = { port, TARN_NULLMODEM_REQ_COUNT, 0, (int32_t)0xC0000001u };
         uint32_t status;
         for (size_t i = 0; i < sizeof kKinds / sizeof kKinds[0]; i++)
             if (Is(argv[3], kKinds[i].name))
                 r.kind = kKinds[i].kind;
-        if (r.kind == NULLMODEM_REQ_COUNT || !ParseNumber(argv[4], &r.count))
+        if (r.kind == TARN_NULLMODEM_REQ_COUNT || !ParseNumber(argv[4], &r.count))
             return Usage();
         if (argc == 6) {
             if (!ParseNumber(argv[5], &status))
                 return Usage();
             r.status = (int32_t)status;
         }
-        return Request(control, IOCTL_NULLMODEM_FAIL_NEXT, &r, sizeof r, NULL, 0) ? 0 : Fail("cannot set the failure");
+        return Request(control, TARN_NULLMODEM_CONTROL_FAIL_NEXT, &r, sizeof r, NULL, 0) ? 0 : Fail("cannot set the failure");
     }
     if ((Is(command, "unplug") || Is(command, "plug")) && argc == 3)
-        return Switch(control, IOCTL_NULLMODEM_SET_PLUGGED, port, Is(command, "plug")) ? 0 : Fail("cannot switch the port");
+        return Switch(control, TARN_NULLMODEM_CONTROL_SET_PLUGGED, port, Is(command, "plug")) ? 0 : Fail("cannot switch the port");
     if (Is(command, "pace") && argc == 4 && ParseOnOff(argv[3], &value))
-        return Switch(control, IOCTL_NULLMODEM_SET_PACING, port, value) ? 0 : Fail("cannot switch pacing");
+        return Switch(control, TARN_NULLMODEM_CONTROL_SET_PACING, port, value) ? 0 : Fail("cannot switch pacing");
     return Usage();
 }
 

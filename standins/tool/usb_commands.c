@@ -10,7 +10,7 @@
 #include <wchar.h>
 
 #include "commands.h"
-#include "../usb/usb_control.h"
+#include "usb_control.h"
 
 static const char usb_usage[] =
     "usage: standin usb COMMAND [ARGS]\n"

@@ -29,12 +29,12 @@ TEST_F(LinesTest, OpenConfiguresThePortClearsTheOutputsAndGreetsTheSinksFirst) {
     EXPECT_EQ((std::vector<int>{1, 2}), order);
     EXPECT_FALSE(s1->BadCall());
 
-    const NULLMODEM_PORT_STATE state = control.State(kOurPort);
-    EXPECT_EQ(1u, state.isOpen);
-    EXPECT_EQ(8192u, state.baudRate);
+    const TarnNullModemPortState state = control.State(kOurPort);
+    EXPECT_EQ(1u, state.is_open);
+    EXPECT_EQ(8192u, state.baud_rate);
     EXPECT_EQ(0u, state.dtr);  // a fresh open raises them; Open clears them
     EXPECT_EQ(0u, state.rts);
-    EXPECT_EQ(0u, state.breakOn);
+    EXPECT_EQ(0u, state.break_on);
 
     BSTR name = nullptr;
     ASSERT_EQ(S_OK, driver->get_PortName(&name));
@@ -111,7 +111,7 @@ TEST_F(LinesTest, PortNamesOpenAsUsersWriteThem) {
         if (!c.opens) {
             EXPECT_EQ(DISP_E_EXCEPTION, hr);
             EXPECT_EQ(L"Cannot open port", TakeErrorInfo().description);
-            EXPECT_EQ(0u, control.State(kOurPort).isOpen);
+            EXPECT_EQ(0u, control.State(kOurPort).is_open);
             continue;
         }
         ASSERT_EQ(S_OK, hr);
@@ -123,7 +123,7 @@ TEST_F(LinesTest, PortNamesOpenAsUsersWriteThem) {
         long number = -1;
         EXPECT_EQ(S_OK, driver->get_PortNumber(&number));
         EXPECT_EQ(c.number, number);
-        if (c.name[0] != L'N') EXPECT_EQ(1u, control.State(kOurPort).isOpen);
+        if (c.name[0] != L'N') EXPECT_EQ(1u, control.State(kOurPort).is_open);
         EXPECT_EQ(S_OK, driver->Close());
         EXPECT_TRUE(PortClosed(kOurPort));
     }
@@ -137,7 +137,7 @@ TEST_F(LinesTest, OutputsDriveThePeerAndKeepTheValuePassed) {
 
     EXPECT_EQ(S_OK, driver->SetDTR(5));
     EXPECT_EQ(1u, control.State(kOurPort).dtr);
-    EXPECT_EQ(MS_DSR_ON | MS_RLSD_ON, control.State(kPeerPort).modemStatus & (MS_DSR_ON | MS_RLSD_ON));
+    EXPECT_EQ(MS_DSR_ON | MS_RLSD_ON, control.State(kPeerPort).modem_status & (MS_DSR_ON | MS_RLSD_ON));
     EXPECT_EQ(S_OK, driver->GetDTR(&value));
     EXPECT_EQ(5, value);
     EXPECT_EQ(S_OK, driver->SetDTR(0));
@@ -149,16 +149,16 @@ TEST_F(LinesTest, OutputsDriveThePeerAndKeepTheValuePassed) {
 
     EXPECT_EQ(S_OK, driver->SetRTS(7));
     EXPECT_EQ(1u, control.State(kOurPort).rts);
-    EXPECT_EQ(static_cast<uint32_t>(MS_CTS_ON), control.State(kPeerPort).modemStatus & MS_CTS_ON);
+    EXPECT_EQ(static_cast<uint32_t>(MS_CTS_ON), control.State(kPeerPort).modem_status & MS_CTS_ON);
     EXPECT_EQ(S_OK, driver->GetRTS(&value));
     EXPECT_EQ(7, value);
     EXPECT_EQ(S_OK, driver->SetRTS(0));
     EXPECT_EQ(0u, control.State(kOurPort).rts);
 
     EXPECT_EQ(S_OK, driver->SetBreak(1));
-    EXPECT_EQ(1u, control.State(kOurPort).breakOn);
+    EXPECT_EQ(1u, control.State(kOurPort).break_on);
     EXPECT_EQ(S_OK, driver->SetBreak(0));
-    EXPECT_EQ(0u, control.State(kOurPort).breakOn);
+    EXPECT_EQ(0u, control.State(kOurPort).break_on);
 }
 
 TEST_F(LinesTest, InputsReadThePeerAndTheControlDevice) {
@@ -178,7 +178,7 @@ TEST_F(LinesTest, InputsReadThePeerAndTheControlDevice) {
     peer.Dtr(false);
     read();
     EXPECT_EQ((std::vector<long>{0, 1, 0, 0}), (std::vector<long>{dsr, cts, ri, dcd}));
-    ASSERT_TRUE(control.SetLine(kOurPort, NULLMODEM_LINE_RI, NULLMODEM_LINE_FORCED_ON));
+    ASSERT_TRUE(control.SetLine(kOurPort, TARN_NULLMODEM_LINE_RI, TARN_NULLMODEM_LINE_FORCED_ON));
     peer.Rts(false);
     read();
     EXPECT_EQ((std::vector<long>{0, 0, 1, 0}), (std::vector<long>{dsr, cts, ri, dcd}));
@@ -188,7 +188,7 @@ TEST_F(LinesTest, FailedStatusReadsGiveZeroAndFailedEscapesStillStoreTheValue) {
     Peer peer(kPeerPort);  // first, so no line changes while the faults wait for our reads
     ASSERT_TRUE(Open());
     ::Sleep(100);
-    ASSERT_TRUE(control.FailNext(kOurPort, NULLMODEM_REQ_GET_MODEMSTATUS, 4));
+    ASSERT_TRUE(control.FailNext(kOurPort, TARN_NULLMODEM_REQ_GET_MODEMSTATUS, 4));
     long value = -1;
     for (auto get : {&IRs232DigitalIoDriver::GetDSR, &IRs232DigitalIoDriver::GetCTS, &IRs232DigitalIoDriver::GetRI,
                      &IRs232DigitalIoDriver::GetDCD}) {
@@ -199,7 +199,7 @@ TEST_F(LinesTest, FailedStatusReadsGiveZeroAndFailedEscapesStillStoreTheValue) {
     EXPECT_EQ(S_OK, driver->GetCTS(&value));  // the faults are used up: the line is high
     EXPECT_EQ(1, value);
 
-    ASSERT_TRUE(control.FailNext(kOurPort, NULLMODEM_REQ_ANY_ESCAPE, 1));
+    ASSERT_TRUE(control.FailNext(kOurPort, TARN_NULLMODEM_REQ_ANY_ESCAPE, 1));
     EXPECT_EQ(S_OK, driver->SetDTR(3));
     EXPECT_EQ(0u, control.State(kOurPort).dtr);
     EXPECT_EQ(S_OK, driver->GetDTR(&value));
@@ -207,9 +207,9 @@ TEST_F(LinesTest, FailedStatusReadsGiveZeroAndFailedEscapesStillStoreTheValue) {
 }
 
 TEST_F(LinesTest, AFailedConfigurationStillOpens) {
-    ASSERT_TRUE(control.FailNext(kOurPort, NULLMODEM_REQ_GET_BAUD_RATE, 1));
+    ASSERT_TRUE(control.FailNext(kOurPort, TARN_NULLMODEM_REQ_GET_BAUD_RATE, 1));
     ASSERT_TRUE(Open());
-    EXPECT_NE(8192u, control.State(kOurPort).baudRate);  // SetCommState was skipped
+    EXPECT_NE(8192u, control.State(kOurPort).baud_rate);  // SetCommState was skipped
 }
 
 TEST_F(LinesTest, DebounceTimeRefusesNegativesAndSurvivesReopening) {
@@ -252,7 +252,7 @@ TEST_F(LinesTest, OpenWhileOpenLetsGoOfThePortItHeld) {
     EXPECT_EQ(1u, control.State(kOurPort).dtr);
     ASSERT_TRUE(Open(kOtherPort));
     EXPECT_TRUE(PortClosed(kOurPort));
-    EXPECT_EQ(1u, control.State(kOtherPort).isOpen);
+    EXPECT_EQ(1u, control.State(kOtherPort).is_open);
     BSTR name = nullptr;
     driver->get_PortName(&name);
     EXPECT_EQ(PortPath(kOtherPort), name);

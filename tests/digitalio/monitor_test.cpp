@@ -68,11 +68,11 @@ TEST_F(MonitorTest, SimultaneousChangesFireInTheFixedOrder) {
     sink->onEvent = [&](const Event&) {
         if (first.exchange(false)) ::WaitForSingleObject(release, 5000);
     };
-    ASSERT_TRUE(control.SetLine(kOurPort, NULLMODEM_LINE_RI, NULLMODEM_LINE_FORCED_ON));
+    ASSERT_TRUE(control.SetLine(kOurPort, TARN_NULLMODEM_LINE_RI, TARN_NULLMODEM_LINE_FORCED_ON));
     ASSERT_TRUE(sink->WaitFor(1, 2000));
     peer.Rts(true);
     peer.Dtr(true);
-    ASSERT_TRUE(control.SetLine(kOurPort, NULLMODEM_LINE_RI, NULLMODEM_LINE_FORCED_OFF));
+    ASSERT_TRUE(control.SetLine(kOurPort, TARN_NULLMODEM_LINE_RI, TARN_NULLMODEM_LINE_FORCED_OFF));
     ::SetEvent(release);
     std::vector<Event> events = Settle(200);
     ::CloseHandle(release);
@@ -123,7 +123,7 @@ TEST_F(MonitorTest, NothingFiresWhileNoPortIsOpen) {
     EXPECT_EQ(S_OK, driver->Close());
     peer.Rts(false);
     peer.Dtr(false);
-    ASSERT_TRUE(control.SetLine(kOurPort, NULLMODEM_LINE_RI, NULLMODEM_LINE_FORCED_ON));
+    ASSERT_TRUE(control.SetLine(kOurPort, TARN_NULLMODEM_LINE_RI, TARN_NULLMODEM_LINE_FORCED_ON));
     EXPECT_TRUE(Settle(300).empty());
 }
 
@@ -312,7 +312,7 @@ struct LastReleaseRun {
                 eventArrived = releasing;
                 WaitUntil([&] { return releaseMs >= 0; }, 90000);
                 sinkLetGo = WaitUntil([&] { return sink->RefCount() == 1; }, 5000);
-                portClosed = WaitUntil([&] { return control.State(kOurPort).isOpen == 0; }, 5000);
+                portClosed = WaitUntil([&] { return control.State(kOurPort).is_open == 0; }, 5000);
                 const size_t before = sink->Count();
                 peer.Rts(!rts);
                 Pump(300);

@@ -2,7 +2,7 @@
 // Tests on the null-modem stand-in: our object opens COM21 (or COM23), and the
 // peer port COM22 (COM24) drives our inputs: its DTR is our DSR and DCD, its
 // RTS our CTS.  The control device drives RI, faults and unplugging.
-#include "../../standins/serial/tests/nullmodem_test_support.h"
+#include "nullmodem_test_support.h"
 #include "automation/unique_bstr.h"
 #include "common/com_test_support.h"
 #include "digitalio/event_sink.h"
@@ -13,7 +13,7 @@ constexpr int kOurPort = 21, kPeerPort = 22, kOtherPort = 23, kOtherPeer = 24;
 
 // COM10 and above are reached by their device path only (COM1 to COM9 alone
 // are names the system maps); the name is passed to the system as it stands.
-inline std::wstring PortPath(int number) { return L"\\\\.\\COM" + std::to_wstring(number); }
+using nulltest::PortPath;
 inline UniqueBstr PortName(int number) { return UniqueBstr(::SysAllocString(PortPath(number).c_str())); }
 
 // The far end of the cable.  A fresh open raises its DTR and RTS.
@@ -48,7 +48,7 @@ protected:
     }
     // The stand-in handles a close after CloseHandle has returned.
     bool PortClosed(int number) {
-        return WaitUntil([&] { return control.State(number).isOpen == 0; }, 2000);
+        return WaitUntil([&] { return control.State(number).is_open == 0; }, 2000);
     }
     ComPtr<IRs232DigitalIoDriver> driver;
 };

@@ -208,7 +208,7 @@ TEST_F(FaultTest, CallsBlockedOnADeviceThatIsPulledOutEndAndTheObjectRecovers) {
              UniqueBstr name(::SysAllocString(L"\\\\.\\COM23"));
              ASSERT_EQ(driver->Open(name.get(), &ok), S_OK);
              sink->Take();
-             ASSERT_TRUE(WaitUntil([&] { return t.serial.State(23).waitsPending == 1; }, 5000))
+             ASSERT_TRUE(WaitUntil([&] { return t.serial.State(23).waits_pending == 1; }, 5000))
                  << "the monitor waits on the new handle";
              nulltest::Handle peer = nulltest::OpenSync(24);  // raises our CTS, DSR and DCD
              EXPECT_TRUE(sink->WaitFor(2, 5000)) << "events flow again after the replug";
@@ -239,24 +239,24 @@ TEST_F(FaultTest, FailedRequestsAnswerTheirFailureAndTheNextCallWorks) {
     ByteArray bytes({1, 2, 3});
     long key = 0, level = 0;
     const Row rows[] = {
-        {"Rs232Driver.Write", [&] { serial.FailNext(21, NULLMODEM_REQ_WRITE, 1); },
+        {"Rs232Driver.Write", [&] { serial.FailNext(21, TARN_NULLMODEM_REQ_WRITE, 1); },
          [&] { return WriteBytes(port.get(), {1}); }, E_FAIL},
-        {"Rs232Driver.Read", [&] { serial.FailNext(22, NULLMODEM_REQ_READ, 1); },
+        {"Rs232Driver.Read", [&] { serial.FailNext(22, TARN_NULLMODEM_REQ_READ, 1); },
          [&] {
              ::VariantClear(&got);
              WriteBytes(port.get(), {1});
              return peer->Read(1, &got);
          },
          E_FAIL},
-        {"Rs232Driver.ReadAvailableBytes", [&] { serial.FailNext(22, NULLMODEM_REQ_SET_TIMEOUTS, 1); },
+        {"Rs232Driver.ReadAvailableBytes", [&] { serial.FailNext(22, TARN_NULLMODEM_REQ_SET_TIMEOUTS, 1); },
          [&] {
              ::VariantClear(&got);
              return peer->ReadAvailableBytes(&got);
          },
          E_FAIL},
-        {"Rs232DigitalIoDriver.SetDTR", [&] { serial.FailNext(23, NULLMODEM_REQ_SET_DTR, 1); },
+        {"Rs232DigitalIoDriver.SetDTR", [&] { serial.FailNext(23, TARN_NULLMODEM_REQ_SET_DTR, 1); },
          [&] { return lines->SetDTR(1); }, S_OK},
-        {"Rs232DigitalIoDriver.GetCTS", [&] { serial.FailNext(23, NULLMODEM_REQ_GET_MODEMSTATUS, 1); },
+        {"Rs232DigitalIoDriver.GetCTS", [&] { serial.FailNext(23, TARN_NULLMODEM_REQ_GET_MODEMSTATUS, 1); },
          [&] { return lines->GetCTS(&level); }, S_OK},
         {"UsbDriver.VendorRequestWrite", [&] { usb.Fail(usbtest::Lumo(0), TARN_USB_VENDOR_WRITE, 1); },
          [&] {

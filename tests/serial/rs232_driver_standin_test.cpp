@@ -53,7 +53,7 @@ TEST_F(StandinTest, PortIsHeldExclusivelyUntilClose) {
     EXPECT_EQ(S_OK, peer->Read(2, &got));
 
     EXPECT_EQ(S_OK, holder->Close());
-    for (int i = 0; i < 100 && control_.State(pair_.near_).isOpen; ++i) ::Sleep(10);
+    for (int i = 0; i < 100 && control_.State(pair_.near_).is_open; ++i) ::Sleep(10);
     EXPECT_EQ(S_OK, other->Open(pair_.near_, &ok));
     EXPECT_EQ(1, ok);
 }
@@ -63,27 +63,27 @@ TEST_F(StandinTest, OpenHoldsDtrAndRtsLowAndSetsRateAndQueues) {
     driver->put_BaudRate(38400);
     VARIANT_BOOL ok = 0;
     ASSERT_EQ(S_OK, driver->Open(pair_.near_, &ok));
-    NULLMODEM_PORT_STATE state = control_.State(pair_.near_);
+    TarnNullModemPortState state = control_.State(pair_.near_);
     EXPECT_EQ(0u, state.dtr);
     EXPECT_EQ(0u, state.rts);
-    EXPECT_EQ(38400u, state.baudRate);
-    EXPECT_EQ(1u, state.requests[NULLMODEM_REQ_SET_QUEUE_SIZE]);
-    EXPECT_LE(1u, state.requests[NULLMODEM_REQ_SET_TIMEOUTS]);
+    EXPECT_EQ(38400u, state.baud_rate);
+    EXPECT_EQ(1u, state.requests[TARN_NULLMODEM_REQ_SET_QUEUE_SIZE]);
+    EXPECT_LE(1u, state.requests[TARN_NULLMODEM_REQ_SET_TIMEOUTS]);
     // The far end sees the lines low: DSR, DCD and CTS off.
-    EXPECT_EQ(0u, control_.State(pair_.far_).modemStatus & 0xB0);
+    EXPECT_EQ(0u, control_.State(pair_.far_).modem_status & 0xB0);
 
     driver->put_BaudRate(115200);
-    EXPECT_EQ(115200u, control_.State(pair_.near_).baudRate);
+    EXPECT_EQ(115200u, control_.State(pair_.near_).baud_rate);
 }
 
 TEST_F(StandinTest, FailingQueueOrTimeoutSetupClosesThePortAgain) {
-    ExpectOpenFailsOn(NULLMODEM_REQ_SET_QUEUE_SIZE);
-    ExpectOpenFailsOn(NULLMODEM_REQ_GET_TIMEOUTS);
-    ExpectOpenFailsOn(NULLMODEM_REQ_SET_TIMEOUTS);
+    ExpectOpenFailsOn(TARN_NULLMODEM_REQ_SET_QUEUE_SIZE);
+    ExpectOpenFailsOn(TARN_NULLMODEM_REQ_GET_TIMEOUTS);
+    ExpectOpenFailsOn(TARN_NULLMODEM_REQ_SET_TIMEOUTS);
 }
 
 TEST_F(StandinTest, FailingLineSettingsDoNotFailOpen) {
-    ASSERT_TRUE(control_.FailNext(pair_.near_, NULLMODEM_REQ_SET_BAUD_RATE, 1));
+    ASSERT_TRUE(control_.FailNext(pair_.near_, TARN_NULLMODEM_REQ_SET_BAUD_RATE, 1));
     ComPtr<IRs232Driver> driver = OpenDriver(pair_.near_);
     long number = 0;
     driver->get_PortNumber(&number);
@@ -92,11 +92,11 @@ TEST_F(StandinTest, FailingLineSettingsDoNotFailOpen) {
 
 TEST_F(StandinTest, FailingTransfersReportTheirMessages) {
     ComPtr<IRs232Driver> driver = OpenDriver(pair_.near_);
-    ASSERT_TRUE(control_.FailNext(pair_.near_, NULLMODEM_REQ_WRITE, 1));
+    ASSERT_TRUE(control_.FailNext(pair_.near_, TARN_NULLMODEM_REQ_WRITE, 1));
     ExpectReported(E_FAIL, L"WriteFile failed", WriteBytes(driver.get(), {1, 2, 3}));
-    EXPECT_EQ(0u, control_.State(pair_.far_).bytesReceived);
+    EXPECT_EQ(0u, control_.State(pair_.far_).bytes_received);
 
-    ASSERT_TRUE(control_.FailNext(pair_.near_, NULLMODEM_REQ_READ, 1));
+    ASSERT_TRUE(control_.FailNext(pair_.near_, TARN_NULLMODEM_REQ_READ, 1));
     Variant out;
     MarkUntouched(out);
     ExpectReported(E_FAIL, L"ReadFile failed", driver->Read(3, &out));
@@ -109,7 +109,7 @@ TEST_F(StandinTest, ReadAvailableBytesFailsWhenItsReadFailsAndRestoresTimeouts) 
     ASSERT_EQ(S_OK, WriteBytes(peer.get(), {5, 6}));
     ::Sleep(50);
 
-    ASSERT_TRUE(control_.FailNext(pair_.near_, NULLMODEM_REQ_READ, 1));
+    ASSERT_TRUE(control_.FailNext(pair_.near_, TARN_NULLMODEM_REQ_READ, 1));
     Variant out;
     MarkUntouched(out);
     ExpectUnreported(E_FAIL, driver->ReadAvailableBytes(&out));
@@ -120,9 +120,9 @@ TEST_F(StandinTest, ReadAvailableBytesFailsWhenItsReadFailsAndRestoresTimeouts) 
     EXPECT_GE(full.Ms(), 200.0);  // the read time-outs are back
 
     // The time-outs cannot be read or set: nothing is read, nothing handed out.
-    ASSERT_TRUE(control_.FailNext(pair_.near_, NULLMODEM_REQ_GET_TIMEOUTS, 1));
+    ASSERT_TRUE(control_.FailNext(pair_.near_, TARN_NULLMODEM_REQ_GET_TIMEOUTS, 1));
     ExpectUnreported(E_FAIL, driver->ReadAvailableBytes(&out));
-    ASSERT_TRUE(control_.FailNext(pair_.near_, NULLMODEM_REQ_SET_TIMEOUTS, 1));
+    ASSERT_TRUE(control_.FailNext(pair_.near_, TARN_NULLMODEM_REQ_SET_TIMEOUTS, 1));
     ExpectUnreported(E_FAIL, driver->ReadAvailableBytes(&out));
     EXPECT_TRUE(Untouched(out));
 }
@@ -144,7 +144,7 @@ TEST_F(StandinTest, PacedWritePastItsTimeOutIsReportedShort) {
     EXPECT_GE(ms, 550.0);
     EXPECT_LT(ms, 600 + 2500.0);
     ::Sleep(100);
-    const uint32_t arrived = control_.State(pair_.far_).bytesReceived;
+    const uint32_t arrived = control_.State(pair_.far_).bytes_received;
     EXPECT_GT(arrived, 0u);
     EXPECT_LT(arrived, 100u);
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/com_test_support.h"
+#include "common/stopwatch.h"
 
 namespace tarn::test {
 
@@ -126,19 +127,6 @@ inline Bytes Drain(IRs232Driver* driver, size_t count, DWORD deadlineMs = 5000) 
     return all;
 }
 
-class Stopwatch {
-public:
-    Stopwatch() { ::QueryPerformanceCounter(&start_); }
-    double Ms() const {
-        LARGE_INTEGER now, frequency;
-        ::QueryPerformanceCounter(&now);
-        ::QueryPerformanceFrequency(&frequency);
-        return 1000.0 * static_cast<double>(now.QuadPart - start_.QuadPart) / static_cast<double>(frequency.QuadPart);
-    }
-
-private:
-    LARGE_INTEGER start_;
-};
 
 // The serial handles this process holds, found by asking each handle value for
 // its line settings.  An in-process driver's port is among them, so a test

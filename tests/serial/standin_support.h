@@ -1,7 +1,7 @@
 #pragma once
 // The null-modem stand-in's pair COM21<->COM22 and its control device, for the
 // cases a pty cannot show: exclusive open, pacing, fault injection, lines.
-#include "../../standins/serial/tests/nullmodem_test_support.h"
+#include "nullmodem_test_support.h"
 #include "serial/serial_test_support.h"
 
 namespace tarn::test {
@@ -15,8 +15,8 @@ inline void ResetStandinPair(const PortPair& pair) {
     ASSERT_TRUE(control.valid()) << "the TarnNullModem service is not running (standins/service.sh start)";
     for (long port : {pair.near_, pair.far_}) {
         ASSERT_TRUE(control.Reset(port));
-        for (int i = 0; i < 100 && control.State(port).isOpen; ++i) ::Sleep(10);
-        ASSERT_EQ(0u, control.State(port).isOpen) << "COM" << port << " is still open";
+        for (int i = 0; i < 100 && control.State(port).is_open; ++i) ::Sleep(10);
+        ASSERT_EQ(0u, control.State(port).is_open) << "COM" << port << " is still open";
     }
 }
 

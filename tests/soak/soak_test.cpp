@@ -159,7 +159,7 @@ TEST_F(SoakTest, Rs232DigitalIoDriverWithSinksWhileEventsFire) {
         if (first->Take().size() != 1) return std::string("greeting");
         // each change comes once the monitor waits for it, so none falls before its wait
         nulltest::Control control;
-        auto armed = [&] { return WaitUntil([&] { return control.State(23).waitsPending == 1; }, 5000); };
+        auto armed = [&] { return WaitUntil([&] { return control.State(23).waits_pending == 1; }, 5000); };
         if (!armed()) return std::string("monitor not waiting");
         ::EscapeCommFunction(peer.get(), SETRTS);
         const DWORD secondCookie = Connect(driver.get(), second.get());

@@ -1,7 +1,7 @@
 /* Time and the timer thread that ends transfers whose time has come. */
 #include "nullmodem.h"
 
-LONGLONG NmNow(void)
+LONGLONG nm_now(void)
 {
     LARGE_INTEGER count = KeQueryPerformanceCounter(NULL);
     LONGLONG f = g_nm.frequency.QuadPart;
@@ -9,7 +9,7 @@ LONGLONG NmNow(void)
     return (count.QuadPart / f) * 10000000LL + (count.QuadPart % f) * 10000000LL / f;
 }
 
-void NmWakeTimer(void)
+void nm_wake_timer(void)
 {
     KeSetEvent(&g_nm.wake, IO_NO_INCREMENT, FALSE);
 }
@@ -18,16 +18,16 @@ static VOID NTAPI TimerThread(PVOID context)
 {
     UNREFERENCED_PARAMETER(context);
     while (!g_nm.stopping) {
-        NM_DONE_LIST done;
+        NullModemDoneList done;
         LONGLONG next = NM_NO_DEADLINE, now;
         KIRQL irql;
 
-        NmDoneInit(&done);
+        nm_done_init(&done);
         KeAcquireSpinLock(&g_nm.lock, &irql);
-        now = NmNow();
-        NmServiceAll(now, &done, &next);
+        now = nm_now();
+        nm_service_all(now, &done, &next);
         KeReleaseSpinLock(&g_nm.lock, irql);
-        NmCompleteDone(&done);
+        nm_complete_done(&done);
 
         if (next == NM_NO_DEADLINE) {
             KeWaitForSingleObject(&g_nm.wake, Executive, KernelMode, FALSE, NULL);
@@ -40,7 +40,7 @@ static VOID NTAPI TimerThread(PVOID context)
     PsTerminateSystemThread(STATUS_SUCCESS);
 }
 
-NTSTATUS NmStartTimerThread(void)
+NTSTATUS nm_start_timer_thread(void)
 {
     KeQueryPerformanceCounter(&g_nm.frequency);
     KeInitializeEvent(&g_nm.wake, SynchronizationEvent, FALSE);
@@ -48,12 +48,12 @@ NTSTATUS NmStartTimerThread(void)
     return PsCreateSystemThread(&g_nm.thread, THREAD_ALL_ACCESS, NULL, NULL, NULL, TimerThread, NULL);
 }
 
-void NmStopTimerThread(void)
+void nm_stop_timer_thread(void)
 {
     if (!g_nm.thread)
         return;
     InterlockedExchange(&g_nm.stopping, 1);
-    NmWakeTimer();
+    nm_wake_timer();
     ZwWaitForSingleObject(g_nm.thread, FALSE, NULL);
     ZwClose(g_nm.thread);
     g_nm.thread = NULL;

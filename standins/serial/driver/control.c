@@ -4,38 +4,38 @@
 #define IN_LEN(stack) ((stack)->Parameters.DeviceIoControl.InputBufferLength)
 #define OUT_LEN(stack) ((stack)->Parameters.DeviceIoControl.OutputBufferLength)
 
-static void FillState(NM_PORT *port, NULLMODEM_PORT_STATE *s)
+static void FillState(NullModemPort *port, TarnNullModemPortState *s)
 {
     ULONG i;
     RtlZeroMemory(s, sizeof *s);
     s->port = port->number;
     s->peer = port->peer->number;
-    s->isOpen = port->openFile != NULL;
+    s->is_open = port->open_file != NULL;
     s->plugged = port->plugged;
     s->pacing = port->pacing;
     s->dtr = port->dtr;
     s->rts = port->rts;
-    s->breakOn = port->breakOn;
-    s->modemStatus = NmModemStatus(port);
-    for (i = 0; i < NULLMODEM_LINE_COUNT; i++)
-        s->lineSource[i] = port->lineSource[i];
-    s->baudRate = port->baudRate;
-    s->waitMask = port->waitMask;
-    s->waitsPending = NmCountList(&port->waits);
-    s->readsPending = NmCountList(&port->reads);
-    s->writesPending = NmCountList(&port->writes);
-    s->bytesInInputQueue = port->rxCount;
-    s->bytesReceived = port->bytesReceived;
-    s->bytesSent = port->bytesSent;
-    for (i = 0; i < NULLMODEM_REQ_COUNT; i++)
+    s->break_on = port->break_on;
+    s->modem_status = nm_modem_status(port);
+    for (i = 0; i < TARN_NULLMODEM_LINE_COUNT; i++)
+        s->line_source[i] = port->line_source[i];
+    s->baud_rate = port->baud_rate;
+    s->wait_mask = port->wait_mask;
+    s->waits_pending = nm_count_list(&port->waits);
+    s->reads_pending = nm_count_list(&port->reads);
+    s->writes_pending = nm_count_list(&port->writes);
+    s->bytes_in_input_queue = port->rx_count;
+    s->bytes_received = port->bytes_received;
+    s->bytes_sent = port->bytes_sent;
+    for (i = 0; i < TARN_NULLMODEM_REQ_COUNT; i++)
         s->requests[i] = port->requests[i];
 }
 
-static NTSTATUS SetFault(NM_PORT *port, const NULLMODEM_FAULT_REQUEST *r)
+static NTSTATUS SetFault(NullModemPort *port, const TarnNullModemFaultRequest *r)
 {
-    NM_FAULT *slot = NULL;
+    NullModemFault *slot = NULL;
     ULONG i;
-    if ((r->kind >= NULLMODEM_REQ_COUNT && r->kind != NULLMODEM_REQ_ANY_ESCAPE) || r->kind == NULLMODEM_REQ_CLOSE
+    if ((r->kind >= TARN_NULLMODEM_REQ_COUNT && r->kind != TARN_NULLMODEM_REQ_ANY_ESCAPE) || r->kind == TARN_NULLMODEM_REQ_CLOSE
         || (r->count && NT_SUCCESS(r->status)))
         return STATUS_INVALID_PARAMETER;
     for (i = 0; i < NM_MAX_FAULTS && !slot; i++)
@@ -52,76 +52,76 @@ static NTSTATUS SetFault(NM_PORT *port, const NULLMODEM_FAULT_REQUEST *r)
     return STATUS_SUCCESS;
 }
 
-static void SetPlugged(NM_PORT *port, BOOLEAN plugged, NM_DONE_LIST *done)
+static void SetPlugged(NullModemPort *port, BOOLEAN plugged, NullModemDoneList *done)
 {
     if (port->plugged == plugged)
         return;
     if (!plugged) {
         /* like a pulled USB adapter: what is pending fails, the open handle goes stale */
-        if (port->openFile)
-            NmDetach(port, done, NULLMODEM_STATUS_UNPLUGGED);
-        NmRefuseContender(port, NULLMODEM_STATUS_UNPLUGGED, done);
+        if (port->open_file)
+            nm_detach(port, done, TARN_NULLMODEM_STATUS_UNPLUGGED);
+        nm_refuse_contender(port, TARN_NULLMODEM_STATUS_UNPLUGGED, done);
         port->plugged = FALSE;
     } else {
         port->plugged = TRUE;
     }
-    NmUpdateModemStatus(port->peer, done);
+    nm_update_modem_status(port->peer, done);
 }
 
 /* Runs with the lock held. */
-static NTSTATUS Handle(PIRP irp, PIO_STACK_LOCATION stack, NM_DONE_LIST *done, BOOLEAN *publish, NM_PORT **changed)
+static NTSTATUS Handle(PIRP irp, PIO_STACK_LOCATION stack, NullModemDoneList *done, BOOLEAN *publish, NullModemPort **changed)
 {
     PVOID buffer = irp->AssociatedIrp.SystemBuffer;
     ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
-    NM_PORT *port;
+    NullModemPort *port;
 
-    if (code == IOCTL_NULLMODEM_GET_INFO) {
-        NULLMODEM_INFO *info = buffer;
+    if (code == TARN_NULLMODEM_CONTROL_GET_INFO) {
+        TarnNullModemInfo *info = buffer;
         ULONG i;
         if (OUT_LEN(stack) < sizeof *info)
             return STATUS_BUFFER_TOO_SMALL;
         RtlZeroMemory(info, sizeof *info);
-        info->version = NULLMODEM_INFO_VERSION;
-        info->portCount = g_nm.portCount;
-        for (i = 0; i < g_nm.portCount; i++)
+        info->version = TARN_NULLMODEM_INFO_VERSION;
+        info->port_count = g_nm.port_count;
+        for (i = 0; i < g_nm.port_count; i++)
             info->ports[i] = g_nm.ports[i].number;
         irp->IoStatus.Information = sizeof *info;
         return STATUS_SUCCESS;
     }
     /* every other request names a port first */
-    if (IN_LEN(stack) < sizeof(NULLMODEM_PORT_REF))
+    if (IN_LEN(stack) < sizeof(TarnNullModemPortRef))
         return STATUS_BUFFER_TOO_SMALL;
-    port = NmFindPort(((NULLMODEM_PORT_REF *)buffer)->port);
+    port = nm_find_port(((TarnNullModemPortRef *)buffer)->port);
     if (!port)
         return STATUS_NO_SUCH_DEVICE;
 
     switch (code) {
-    case IOCTL_NULLMODEM_GET_PORT:
-        if (OUT_LEN(stack) < sizeof(NULLMODEM_PORT_STATE))
+    case TARN_NULLMODEM_CONTROL_GET_PORT:
+        if (OUT_LEN(stack) < sizeof(TarnNullModemPortState))
             return STATUS_BUFFER_TOO_SMALL;
         FillState(port, buffer);
-        irp->IoStatus.Information = sizeof(NULLMODEM_PORT_STATE);
+        irp->IoStatus.Information = sizeof(TarnNullModemPortState);
         return STATUS_SUCCESS;
-    case IOCTL_NULLMODEM_SET_LINE: {
-        const NULLMODEM_LINE_REQUEST *r = buffer;
+    case TARN_NULLMODEM_CONTROL_SET_LINE: {
+        const TarnNullModemLineRequest *r = buffer;
         if (IN_LEN(stack) < sizeof *r)
             return STATUS_BUFFER_TOO_SMALL;
-        if (r->line >= NULLMODEM_LINE_COUNT || r->source > NULLMODEM_LINE_FORCED_OFF)
+        if (r->line >= TARN_NULLMODEM_LINE_COUNT || r->source > TARN_NULLMODEM_LINE_FORCED_OFF)
             return STATUS_INVALID_PARAMETER;
-        port->lineSource[r->line] = r->source;
-        NmUpdateModemStatus(port, done);
+        port->line_source[r->line] = r->source;
+        nm_update_modem_status(port, done);
         return STATUS_SUCCESS;
     }
-    case IOCTL_NULLMODEM_FAIL_NEXT:
-        if (IN_LEN(stack) < sizeof(NULLMODEM_FAULT_REQUEST))
+    case TARN_NULLMODEM_CONTROL_FAIL_NEXT:
+        if (IN_LEN(stack) < sizeof(TarnNullModemFaultRequest))
             return STATUS_BUFFER_TOO_SMALL;
         return SetFault(port, buffer);
-    case IOCTL_NULLMODEM_SET_PLUGGED:
-    case IOCTL_NULLMODEM_SET_PACING: {
-        const NULLMODEM_SWITCH_REQUEST *r = buffer;
+    case TARN_NULLMODEM_CONTROL_SET_PLUGGED:
+    case TARN_NULLMODEM_CONTROL_SET_PACING: {
+        const TarnNullModemSwitchRequest *r = buffer;
         if (IN_LEN(stack) < sizeof *r)
             return STATUS_BUFFER_TOO_SMALL;
-        if (code == IOCTL_NULLMODEM_SET_PACING) {
+        if (code == TARN_NULLMODEM_CONTROL_SET_PACING) {
             port->pacing = r->on != 0;
         } else if (port->plugged != (r->on != 0)) {
             SetPlugged(port, r->on != 0, done);
@@ -130,15 +130,15 @@ static NTSTATUS Handle(PIRP irp, PIO_STACK_LOCATION stack, NM_DONE_LIST *done, B
         }
         return STATUS_SUCCESS;
     }
-    case IOCTL_NULLMODEM_RESET_PORT: {
+    case TARN_NULLMODEM_CONTROL_RESET_PORT: {
         ULONG i;
         RtlZeroMemory(port->faults, sizeof port->faults);
         RtlZeroMemory(port->requests, sizeof port->requests);
-        port->bytesReceived = port->bytesSent = 0;
+        port->bytes_received = port->bytes_sent = 0;
         port->pacing = FALSE;
-        for (i = 0; i < NULLMODEM_LINE_COUNT; i++)
-            port->lineSource[i] = NULLMODEM_LINE_WIRED;
-        NmUpdateModemStatus(port, done);
+        for (i = 0; i < TARN_NULLMODEM_LINE_COUNT; i++)
+            port->line_source[i] = TARN_NULLMODEM_LINE_WIRED;
+        nm_update_modem_status(port, done);
         if (!port->plugged) {
             SetPlugged(port, TRUE, done);
             *publish = TRUE;
@@ -151,24 +151,24 @@ static NTSTATUS Handle(PIRP irp, PIO_STACK_LOCATION stack, NM_DONE_LIST *done, B
     }
 }
 
-NTSTATUS NmControlIoctl(PIRP irp)
+NTSTATUS nm_control_ioctl(PIRP irp)
 {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-    NM_DONE_LIST done;
-    NM_PORT *changed = NULL;
+    NullModemDoneList done;
+    NullModemPort *changed = NULL;
     BOOLEAN publish = FALSE;
     NTSTATUS status;
     KIRQL irql;
 
     irp->IoStatus.Information = 0;
-    NmDoneInit(&done);
+    nm_done_init(&done);
     KeAcquireSpinLock(&g_nm.lock, &irql);
     status = Handle(irp, stack, &done, &publish, &changed);
-    NmKick(&done);
+    nm_kick(&done);
     KeReleaseSpinLock(&g_nm.lock, irql);
-    NmCompleteDone(&done);
-    NmWakeTimer();
+    nm_complete_done(&done);
+    nm_wake_timer();
     if (publish)
-        NmShowPort(changed, changed->plugged); /* names and registry are not touched under a spin lock */
-    return NmCompleteNow(irp, status, NT_SUCCESS(status) ? irp->IoStatus.Information : 0);
+        nm_show_port(changed, changed->plugged); /* names and registry are not touched under a spin lock */
+    return nm_complete_now(irp, status, NT_SUCCESS(status) ? irp->IoStatus.Information : 0);
 }

@@ -2,9 +2,9 @@
  * control device.  Entry, unload, devices and the dispatch table. */
 #include "nullmodem.h"
 
-NM_DRIVER g_nm;
+NullModemDriver g_nm;
 
-NTSTATUS NmCompleteNow(PIRP irp, NTSTATUS status, ULONG_PTR information)
+NTSTATUS nm_complete_now(PIRP irp, NTSTATUS status, ULONG_PTR information)
 {
     irp->IoStatus.Status = status;
     irp->IoStatus.Information = information;
@@ -12,113 +12,113 @@ NTSTATUS NmCompleteNow(PIRP irp, NTSTATUS status, ULONG_PTR information)
     return status;
 }
 
-NM_PORT *NmFindPort(ULONG number)
+NullModemPort *nm_find_port(ULONG number)
 {
     ULONG i;
-    for (i = 0; i < g_nm.portCount; i++)
+    for (i = 0; i < g_nm.port_count; i++)
         if (g_nm.ports[i].number == number)
             return &g_nm.ports[i];
     return NULL;
 }
 
-void NmKick(NM_DONE_LIST *done)
+void nm_kick(NullModemDoneList *done)
 {
     LONGLONG next = NM_NO_DEADLINE;
-    NmServiceAll(NmNow(), done, &next);
+    nm_service_all(nm_now(), done, &next);
 }
 
 /* Wine does not wait for the driver's answer to an open, so CreateFile succeeds
  * whatever happens here: a refused handle gets its verdict on every request. */
-static NTSTATUS OpenPort(NM_PORT *port, PIRP irp)
+static NTSTATUS OpenPort(NullModemPort *port, PIRP irp)
 {
-    NM_DONE_LIST done;
+    NullModemDoneList done;
     NTSTATUS status;
     KIRQL irql;
 
-    NmDoneInit(&done);
+    nm_done_init(&done);
     KeAcquireSpinLock(&g_nm.lock, &irql);
-    NmCount(port, NULLMODEM_REQ_CREATE);
-    status = NmClaim(port, irp, &done);
+    nm_count(port, TARN_NULLMODEM_REQ_CREATE);
+    status = nm_claim(port, irp, &done);
     KeReleaseSpinLock(&g_nm.lock, irql);
-    NmCompleteDone(&done);
-    return NmCompleteNow(irp, status, 0);
+    nm_complete_done(&done);
+    return nm_complete_now(irp, status, 0);
 }
 
-static NTSTATUS ClosePort(NM_PORT *port, PIRP irp)
+static NTSTATUS ClosePort(NullModemPort *port, PIRP irp)
 {
-    NM_DONE_LIST done;
+    NullModemDoneList done;
     LIST_ENTRY granted;
     KIRQL irql;
 
-    NmDoneInit(&done);
+    nm_done_init(&done);
     InitializeListHead(&granted);
     KeAcquireSpinLock(&g_nm.lock, &irql);
-    NmCount(port, NULLMODEM_REQ_CLOSE);
-    NmRelease(port, NmIrpFile(irp), &done, &granted);
-    NmKick(&done);
+    nm_count(port, TARN_NULLMODEM_REQ_CLOSE);
+    nm_release(port, nm_irp_file(irp), &done, &granted);
+    nm_kick(&done);
     KeReleaseSpinLock(&g_nm.lock, irql);
-    NmCompleteDone(&done);
-    NmRedispatch(port, &granted);
-    NmWakeTimer();
-    return NmCompleteNow(irp, STATUS_SUCCESS, 0);
+    nm_complete_done(&done);
+    nm_redispatch(port, &granted);
+    nm_wake_timer();
+    return nm_complete_now(irp, STATUS_SUCCESS, 0);
 }
 
-void NmShowPort(NM_PORT *port, BOOLEAN present)
+void nm_show_port(NullModemPort *port, BOOLEAN present)
 {
     if (present && !port->linked) {
         UNICODE_STRING name, link;
-        RtlInitUnicodeString(&name, port->deviceName);
-        RtlInitUnicodeString(&link, port->linkName);
+        RtlInitUnicodeString(&name, port->device_name);
+        RtlInitUnicodeString(&link, port->link_name);
         port->linked = NT_SUCCESS(IoCreateSymbolicLink(&link, &name));
     } else if (!present && port->linked) {
         UNICODE_STRING link;
-        RtlInitUnicodeString(&link, port->linkName);
+        RtlInitUnicodeString(&link, port->link_name);
         IoDeleteSymbolicLink(&link);
         port->linked = FALSE;
     }
-    NmPublishPort(port, present);
+    nm_publish_port(port, present);
 }
 
 static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp)
 {
-    NM_DEVICE_EXTENSION *ext = device->DeviceExtension;
+    NullModemDeviceExtension *ext = device->DeviceExtension;
     if (ext->kind == NM_DEVICE_CONTROL)
-        return NmCompleteNow(irp, STATUS_SUCCESS, 0);
+        return nm_complete_now(irp, STATUS_SUCCESS, 0);
     return OpenPort(ext->port, irp);
 }
 
 static NTSTATUS NTAPI DispatchClose(PDEVICE_OBJECT device, PIRP irp)
 {
-    NM_DEVICE_EXTENSION *ext = device->DeviceExtension;
+    NullModemDeviceExtension *ext = device->DeviceExtension;
     if (ext->kind == NM_DEVICE_CONTROL)
-        return NmCompleteNow(irp, STATUS_SUCCESS, 0);
+        return nm_complete_now(irp, STATUS_SUCCESS, 0);
     return ClosePort(ext->port, irp);
 }
 
 static NTSTATUS NTAPI DispatchSuccess(PDEVICE_OBJECT device, PIRP irp)
 {
     UNREFERENCED_PARAMETER(device);
-    return NmCompleteNow(irp, STATUS_SUCCESS, 0);
+    return nm_complete_now(irp, STATUS_SUCCESS, 0);
 }
 
 static NTSTATUS NTAPI DispatchIoctl(PDEVICE_OBJECT device, PIRP irp)
 {
-    NM_DEVICE_EXTENSION *ext = device->DeviceExtension;
+    NullModemDeviceExtension *ext = device->DeviceExtension;
     if (ext->kind == NM_DEVICE_CONTROL)
-        return NmControlIoctl(irp);
-    return NmPortIoctl(ext->port, irp);
+        return nm_control_ioctl(irp);
+    return nm_port_ioctl(ext->port, irp);
 }
 
-static NTSTATUS CreateNamedDevice(PDRIVER_OBJECT driver, const WCHAR *deviceName, const WCHAR *linkName,
-                                  DEVICE_TYPE type, NM_PORT *port, PDEVICE_OBJECT *device, BOOLEAN *linked)
+static NTSTATUS CreateNamedDevice(PDRIVER_OBJECT driver, const WCHAR *device_name, const WCHAR *link_name,
+                                  DEVICE_TYPE type, NullModemPort *port, PDEVICE_OBJECT *device, BOOLEAN *linked)
 {
     UNICODE_STRING name, link;
-    NM_DEVICE_EXTENSION *ext;
+    NullModemDeviceExtension *ext;
     NTSTATUS status;
 
-    RtlInitUnicodeString(&name, deviceName);
-    RtlInitUnicodeString(&link, linkName);
-    status = IoCreateDevice(driver, sizeof(NM_DEVICE_EXTENSION), &name, type, 0, FALSE, device);
+    RtlInitUnicodeString(&name, device_name);
+    RtlInitUnicodeString(&link, link_name);
+    status = IoCreateDevice(driver, sizeof(NullModemDeviceExtension), &name, type, 0, FALSE, device);
     if (!NT_SUCCESS(status))
         return status;
     ext = (*device)->DeviceExtension;
@@ -131,11 +131,11 @@ static NTSTATUS CreateNamedDevice(PDRIVER_OBJECT driver, const WCHAR *deviceName
     return status;
 }
 
-static void DeleteNamedDevice(PDEVICE_OBJECT *device, const WCHAR *linkName, BOOLEAN *linked)
+static void DeleteNamedDevice(PDEVICE_OBJECT *device, const WCHAR *link_name, BOOLEAN *linked)
 {
     UNICODE_STRING link;
     if (*linked) {
-        RtlInitUnicodeString(&link, linkName);
+        RtlInitUnicodeString(&link, link_name);
         IoDeleteSymbolicLink(&link);
         *linked = FALSE;
     }
@@ -147,55 +147,55 @@ static void DeleteNamedDevice(PDEVICE_OBJECT *device, const WCHAR *linkName, BOO
 
 static VOID NTAPI DriverUnload(PDRIVER_OBJECT driver)
 {
-    NM_DONE_LIST done;
+    NullModemDoneList done;
     KIRQL irql;
     ULONG i;
     UNREFERENCED_PARAMETER(driver);
 
-    NmStopTimerThread();
-    NmDoneInit(&done);
+    nm_stop_timer_thread();
+    nm_done_init(&done);
     KeAcquireSpinLock(&g_nm.lock, &irql);
-    for (i = 0; i < g_nm.portCount; i++) {
-        NmRefuseContender(&g_nm.ports[i], STATUS_CANCELLED, &done);
-        if (g_nm.ports[i].openFile)
-            NmDetach(&g_nm.ports[i], &done, STATUS_CANCELLED);
+    for (i = 0; i < g_nm.port_count; i++) {
+        nm_refuse_contender(&g_nm.ports[i], STATUS_CANCELLED, &done);
+        if (g_nm.ports[i].open_file)
+            nm_detach(&g_nm.ports[i], &done, STATUS_CANCELLED);
     }
     KeReleaseSpinLock(&g_nm.lock, irql);
-    NmCompleteDone(&done);
+    nm_complete_done(&done);
 
-    for (i = 0; i < g_nm.portCount; i++) {
-        NM_PORT *port = &g_nm.ports[i];
-        NmPublishPort(port, FALSE);
-        DeleteNamedDevice(&port->device, port->linkName, &port->linked);
+    for (i = 0; i < g_nm.port_count; i++) {
+        NullModemPort *port = &g_nm.ports[i];
+        nm_publish_port(port, FALSE);
+        DeleteNamedDevice(&port->device, port->link_name, &port->linked);
         if (port->rx)
             ExFreePoolWithTag(port->rx, NM_POOL_TAG);
         port->rx = NULL;
     }
-    DeleteNamedDevice(&g_nm.control, L"\\DosDevices\\TarnNullModem", &g_nm.controlLinked);
-    g_nm.portCount = 0;
+    DeleteNamedDevice(&g_nm.control, L"\\DosDevices\\TarnNullModem", &g_nm.control_linked);
+    g_nm.port_count = 0;
 }
 
-NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
+NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path)
 {
     ULONG pairs, first, i;
     NTSTATUS status = STATUS_SUCCESS;
 
     RtlZeroMemory(&g_nm, sizeof g_nm);
     KeInitializeSpinLock(&g_nm.lock);
-    NmReadParameters(registryPath, &pairs, &first);
+    nm_read_parameters(registry_path, &pairs, &first);
 
     driver->DriverUnload = DriverUnload;
     driver->MajorFunction[IRP_MJ_CREATE] = DispatchCreate;
     driver->MajorFunction[IRP_MJ_CLOSE] = DispatchClose;
     driver->MajorFunction[IRP_MJ_CLEANUP] = DispatchSuccess;
-    driver->MajorFunction[IRP_MJ_READ] = NmDispatchRead;
-    driver->MajorFunction[IRP_MJ_WRITE] = NmDispatchWrite;
+    driver->MajorFunction[IRP_MJ_READ] = nm_dispatch_read;
+    driver->MajorFunction[IRP_MJ_WRITE] = nm_dispatch_write;
     driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DispatchIoctl;
     driver->MajorFunction[IRP_MJ_FLUSH_BUFFERS] = DispatchSuccess;
 
-    g_nm.portCount = 2 * pairs;
-    for (i = 0; i < g_nm.portCount; i++) {
-        NM_PORT *port = &g_nm.ports[i];
+    g_nm.port_count = 2 * pairs;
+    for (i = 0; i < g_nm.port_count; i++) {
+        NullModemPort *port = &g_nm.ports[i];
         port->index = i;
         port->number = first + i;
         port->peer = &g_nm.ports[i ^ 1];
@@ -204,24 +204,24 @@ NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath)
         InitializeListHead(&port->writes);
         InitializeListHead(&port->waits);
         InitializeListHead(&port->parked);
-        NmResetSettings(port);
+        nm_reset_settings(port);
         port->dtr = port->rts = FALSE;
-        NmFormatName(port->deviceName, 48, L"\\Device\\TarnNullModem", i);
-        NmFormatName(port->linkName, 32, L"\\DosDevices\\COM", port->number);
-        NmFormatName(port->comName, 16, L"COM", port->number);
-        port->rx = ExAllocatePoolWithTag(NonPagedPool, NULLMODEM_INPUT_QUEUE_BYTES, NM_POOL_TAG);
-        status = port->rx ? CreateNamedDevice(driver, port->deviceName, port->linkName, FILE_DEVICE_SERIAL_PORT,
+        nm_format_name(port->device_name, 48, L"\\Device\\TarnNullModem", i);
+        nm_format_name(port->link_name, 32, L"\\DosDevices\\COM", port->number);
+        nm_format_name(port->com_name, 16, L"COM", port->number);
+        port->rx = ExAllocatePoolWithTag(NonPagedPool, TARN_NULLMODEM_INPUT_QUEUE_BYTES, NM_POOL_TAG);
+        status = port->rx ? CreateNamedDevice(driver, port->device_name, port->link_name, FILE_DEVICE_SERIAL_PORT,
                                               port, &port->device, &port->linked)
                           : STATUS_INSUFFICIENT_RESOURCES;
         if (!NT_SUCCESS(status))
             break;
-        NmPublishPort(port, TRUE);
+        nm_publish_port(port, TRUE);
     }
     if (NT_SUCCESS(status))
         status = CreateNamedDevice(driver, L"\\Device\\TarnNullModemControl", L"\\DosDevices\\TarnNullModem",
-                                   FILE_DEVICE_UNKNOWN, NULL, &g_nm.control, &g_nm.controlLinked);
+                                   FILE_DEVICE_UNKNOWN, NULL, &g_nm.control, &g_nm.control_linked);
     if (NT_SUCCESS(status))
-        status = NmStartTimerThread(); /* last: it walks the ports */
+        status = nm_start_timer_thread(); /* last: it walks the ports */
     if (!NT_SUCCESS(status)) {
         DriverUnload(driver);
         return status;

@@ -5,19 +5,19 @@
 #define ENTRY(irp) (&(irp)->Tail.Overlay.ListEntry)
 #define IRP_OF(entry) CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry)
 
-void NmDoneInit(NM_DONE_LIST *done)
+void nm_done_init(NullModemDoneList *done)
 {
     InitializeListHead(&done->irps);
 }
 
-void NmFinish(NM_DONE_LIST *done, PIRP irp, NTSTATUS status, ULONG_PTR information)
+void nm_finish(NullModemDoneList *done, PIRP irp, NTSTATUS status, ULONG_PTR information)
 {
     irp->IoStatus.Status = status;
     irp->IoStatus.Information = information;
     InsertTailList(&done->irps, ENTRY(irp));
 }
 
-void NmCompleteDone(NM_DONE_LIST *done)
+void nm_complete_done(NullModemDoneList *done)
 {
     while (!IsListEmpty(&done->irps)) {
         PIRP irp = IRP_OF(RemoveHeadList(&done->irps));
@@ -27,8 +27,8 @@ void NmCompleteDone(NM_DONE_LIST *done)
 
 static VOID NTAPI CancelPending(PDEVICE_OBJECT device, PIRP irp)
 {
-    NM_DEVICE_EXTENSION *ext = device->DeviceExtension;
-    NM_PORT *port = ext->port;
+    NullModemDeviceExtension *ext = device->DeviceExtension;
+    NullModemPort *port = ext->port;
     ULONG_PTR information = 0;
     KIRQL irql;
 
@@ -36,10 +36,10 @@ static VOID NTAPI CancelPending(PDEVICE_OBJECT device, PIRP irp)
     KeAcquireSpinLock(&g_nm.lock, &irql);
     /* the current transfer restarts its clock for the next request */
     if (port->reads.Flink == ENTRY(irp))
-        port->readStarted = FALSE;
+        port->read_started = FALSE;
     if (port->writes.Flink == ENTRY(irp)) {
-        information = port->writeStarted ? port->writeSent : 0; /* what went out stays sent */
-        port->writeStarted = FALSE;
+        information = port->write_started ? port->write_sent : 0; /* what went out stays sent */
+        port->write_started = FALSE;
     }
     RemoveEntryList(ENTRY(irp));
     InitializeListHead(ENTRY(irp));
@@ -48,10 +48,10 @@ static VOID NTAPI CancelPending(PDEVICE_OBJECT device, PIRP irp)
     irp->IoStatus.Status = STATUS_CANCELLED;
     irp->IoStatus.Information = information;
     IoCompleteRequest(irp, IO_NO_INCREMENT);
-    NmWakeTimer();
+    nm_wake_timer();
 }
 
-NTSTATUS NmQueue(LIST_ENTRY *list, PIRP irp)
+NTSTATUS nm_queue(LIST_ENTRY *list, PIRP irp)
 {
     IoSetCancelRoutine(irp, CancelPending);
     if (irp->Cancel && IoSetCancelRoutine(irp, NULL) != NULL)
@@ -62,12 +62,12 @@ NTSTATUS NmQueue(LIST_ENTRY *list, PIRP irp)
     return STATUS_PENDING;
 }
 
-PIRP NmPeekHead(LIST_ENTRY *list)
+PIRP nm_peek_head(LIST_ENTRY *list)
 {
     return IsListEmpty(list) ? NULL : IRP_OF(list->Flink);
 }
 
-BOOLEAN NmTakeIrp(PIRP irp)
+BOOLEAN nm_take_irp(PIRP irp)
 {
     if (IoSetCancelRoutine(irp, NULL) == NULL)
         return FALSE; /* its cancel routine is waiting for the lock and will finish it */
@@ -76,24 +76,24 @@ BOOLEAN NmTakeIrp(PIRP irp)
     return TRUE;
 }
 
-PIRP NmTakeHead(LIST_ENTRY *list)
+PIRP nm_take_head(LIST_ENTRY *list)
 {
-    PIRP irp = NmPeekHead(list);
-    return irp && NmTakeIrp(irp) ? irp : NULL;
+    PIRP irp = nm_peek_head(list);
+    return irp && nm_take_irp(irp) ? irp : NULL;
 }
 
-void NmFailAll(LIST_ENTRY *list, NM_DONE_LIST *done, NTSTATUS status)
+void nm_fail_all(LIST_ENTRY *list, NullModemDoneList *done, NTSTATUS status)
 {
     LIST_ENTRY *entry = list->Flink;
     while (entry != list) {
         PIRP irp = IRP_OF(entry);
         entry = entry->Flink;
-        if (NmTakeIrp(irp))
-            NmFinish(done, irp, status, 0);
+        if (nm_take_irp(irp))
+            nm_finish(done, irp, status, 0);
     }
 }
 
-ULONG NmCountList(LIST_ENTRY *list)
+ULONG nm_count_list(LIST_ENTRY *list)
 {
     ULONG n = 0;
     LIST_ENTRY *entry;
@@ -102,12 +102,12 @@ ULONG NmCountList(LIST_ENTRY *list)
     return n;
 }
 
-PVOID NmIrpBuffer(PIRP irp)
+PVOID nm_irp_buffer(PIRP irp)
 {
     return irp->AssociatedIrp.SystemBuffer ? irp->AssociatedIrp.SystemBuffer : irp->UserBuffer;
 }
 
-PFILE_OBJECT NmIrpFile(PIRP irp)
+PFILE_OBJECT nm_irp_file(PIRP irp)
 {
     /* Wine hands the file over in the IRP, not always in the stack location */
     PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;

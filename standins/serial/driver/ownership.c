@@ -23,22 +23,22 @@ static void SetVerdict(PFILE_OBJECT file, NTSTATUS status)
 }
 
 /* The owner's open: fresh settings, lines up for the other end to see. */
-static void Grant(NM_PORT *port, PFILE_OBJECT file, NM_DONE_LIST *done)
+static void Grant(NullModemPort *port, PFILE_OBJECT file, NullModemDoneList *done)
 {
-    port->openFile = file;
-    port->ownerUsed = FALSE;
-    NmResetSettings(port);
-    port->modemStatus = NmModemStatus(port);
-    NmUpdateModemStatus(port->peer, done);
+    port->open_file = file;
+    port->owner_used = FALSE;
+    nm_reset_settings(port);
+    port->modem_status = nm_modem_status(port);
+    nm_update_modem_status(port->peer, done);
     if (file)
         SetVerdict(file, STATUS_SUCCESS);
 }
 
-void NmRefuseContender(NM_PORT *port, NTSTATUS status, NM_DONE_LIST *done)
+void nm_refuse_contender(NullModemPort *port, NTSTATUS status, NullModemDoneList *done)
 {
     if (port->contender) {
         SetVerdict(port->contender, status);
-        NmFailAll(&port->parked, done, status);
+        nm_fail_all(&port->parked, done, status);
         port->contender = NULL;
     }
     if (port->displaced) {
@@ -47,22 +47,22 @@ void NmRefuseContender(NM_PORT *port, NTSTATUS status, NM_DONE_LIST *done)
     }
 }
 
-NTSTATUS NmClaim(NM_PORT *port, PIRP irp, NM_DONE_LIST *done)
+NTSTATUS nm_claim(NullModemPort *port, PIRP irp, NullModemDoneList *done)
 {
-    PFILE_OBJECT file = NmIrpFile(irp);
+    PFILE_OBJECT file = nm_irp_file(irp);
     ULONG options = IoGetCurrentIrpStackLocation(irp)->Parameters.Create.Options;
     NTSTATUS status = STATUS_SUCCESS;
     if (!port->plugged)
-        status = NULLMODEM_STATUS_UNPLUGGED;
-    else if (NmTakeFault(port, NULLMODEM_REQ_CREATE, &status))
+        status = TARN_NULLMODEM_STATUS_UNPLUGGED;
+    else if (nm_take_fault(port, TARN_NULLMODEM_REQ_CREATE, &status))
         ;
-    else if (!port->openFile) {
+    else if (!port->open_file) {
         Grant(port, file, done);
         return STATUS_SUCCESS;
-    } else if (file && !port->ownerUsed && !port->contender && !port->displaced) {
+    } else if (file && !port->owner_used && !port->contender && !port->displaced) {
         port->contender = file;
-        port->contenderSync = (options & (FILE_SYNCHRONOUS_IO_ALERT | FILE_SYNCHRONOUS_IO_NONALERT)) != 0;
-        port->contenderDeadline = NmNow() + NM_CONTEND_GRACE_MS * NM_TICKS_PER_MS;
+        port->contender_sync = (options & (FILE_SYNCHRONOUS_IO_ALERT | FILE_SYNCHRONOUS_IO_NONALERT)) != 0;
+        port->contender_deadline = nm_now() + NM_CONTEND_GRACE_MS * NM_TICKS_PER_MS;
         file->FsContext2 = NULL; /* undecided */
         return STATUS_SUCCESS;
     } else
@@ -72,12 +72,12 @@ NTSTATUS NmClaim(NM_PORT *port, PIRP irp, NM_DONE_LIST *done)
     return status;
 }
 
-void NmRelease(NM_PORT *port, PFILE_OBJECT file, NM_DONE_LIST *done, LIST_ENTRY *granted)
+void nm_release(NullModemPort *port, PFILE_OBJECT file, NullModemDoneList *done, LIST_ENTRY *granted)
 {
     if (!file)
         return;
     if (file == port->contender) {
-        NmFailAll(&port->parked, done, STATUS_CANCELLED);
+        nm_fail_all(&port->parked, done, STATUS_CANCELLED);
         port->contender = NULL;
         return;
     }
@@ -85,10 +85,10 @@ void NmRelease(NM_PORT *port, PFILE_OBJECT file, NM_DONE_LIST *done, LIST_ENTRY 
         port->displaced = NULL; /* the take-over was right: its close was on its way */
         return;
     }
-    if (file != port->openFile)
+    if (file != port->open_file)
         return;
     /* Requests of the file may still be pending here: finish them all. */
-    NmDetach(port, done, STATUS_CANCELLED);
+    nm_detach(port, done, STATUS_CANCELLED);
     if (port->displaced) {
         Grant(port, port->displaced, done); /* still open: the port is its own again */
         port->displaced = NULL;
@@ -96,16 +96,16 @@ void NmRelease(NM_PORT *port, PFILE_OBJECT file, NM_DONE_LIST *done, LIST_ENTRY 
     }
     if (!port->contender)
         return;
-    if (NmNow() >= port->contenderDeadline) {
-        NmRefuseContender(port, STATUS_ACCESS_DENIED, done);
+    if (nm_now() >= port->contender_deadline) {
+        nm_refuse_contender(port, STATUS_ACCESS_DENIED, done);
         return;
     }
     Grant(port, port->contender, done);
     port->contender = NULL;
     /* its waiting requests run again, in order, once the lock is released */
     while (port->parked.Flink != &port->parked) {
-        PIRP irp = NmPeekHead(&port->parked);
-        if (NmTakeIrp(irp)) {
+        PIRP irp = nm_peek_head(&port->parked);
+        if (nm_take_irp(irp)) {
             InsertTailList(granted, &irp->Tail.Overlay.ListEntry);
         } else { /* being cancelled: its cancel routine completes it once the lock is free */
             RemoveEntryList(&irp->Tail.Overlay.ListEntry);
@@ -114,66 +114,66 @@ void NmRelease(NM_PORT *port, PFILE_OBJECT file, NM_DONE_LIST *done, LIST_ENTRY 
     }
 }
 
-void NmRedispatch(NM_PORT *port, LIST_ENTRY *granted)
+void nm_redispatch(NullModemPort *port, LIST_ENTRY *granted)
 {
     while (!IsListEmpty(granted)) {
         PIRP irp = CONTAINING_RECORD(RemoveHeadList(granted), IRP, Tail.Overlay.ListEntry);
         InitializeListHead(&irp->Tail.Overlay.ListEntry);
         switch (IoGetCurrentIrpStackLocation(irp)->MajorFunction) {
-        case IRP_MJ_READ: NmDispatchRead(port->device, irp); break;
-        case IRP_MJ_WRITE: NmDispatchWrite(port->device, irp); break;
-        default: NmPortIoctl(port, irp); break;
+        case IRP_MJ_READ: nm_dispatch_read(port->device, irp); break;
+        case IRP_MJ_WRITE: nm_dispatch_write(port->device, irp); break;
+        default: nm_port_ioctl(port, irp); break;
         }
     }
 }
 
-NTSTATUS NmHandleStatus(NM_PORT *port, PIRP irp, NM_DONE_LIST *done)
+NTSTATUS nm_handle_status(NullModemPort *port, PIRP irp, NullModemDoneList *done)
 {
-    PFILE_OBJECT file = NmIrpFile(irp);
-    if (port->plugged && file == port->openFile) {
-        if (!port->ownerUsed) {
-            port->ownerUsed = TRUE;
-            NmRefuseContender(port, STATUS_ACCESS_DENIED, done); /* a real second open */
+    PFILE_OBJECT file = nm_irp_file(irp);
+    if (port->plugged && file == port->open_file) {
+        if (!port->owner_used) {
+            port->owner_used = TRUE;
+            nm_refuse_contender(port, STATUS_ACCESS_DENIED, done); /* a real second open */
         }
         return STATUS_SUCCESS;
     }
     if (!file)
-        return NULLMODEM_STATUS_UNPLUGGED;
+        return TARN_NULLMODEM_STATUS_UNPLUGGED;
     if (file == port->displaced) {
         /* the idle owner was alive after all: the port goes back to it */
-        PFILE_OBJECT usurper = port->openFile;
-        NmDetach(port, done, STATUS_ACCESS_DENIED);
+        PFILE_OBJECT usurper = port->open_file;
+        nm_detach(port, done, STATUS_ACCESS_DENIED);
         if (usurper)
             SetVerdict(usurper, STATUS_ACCESS_DENIED);
         port->displaced = NULL;
         Grant(port, file, done);
-        port->ownerUsed = TRUE;
+        port->owner_used = TRUE;
         return STATUS_SUCCESS;
     }
     if (file == port->contender) {
-        if (NmNow() >= port->contenderDeadline) {
-            NmRefuseContender(port, STATUS_ACCESS_DENIED, done);
+        if (nm_now() >= port->contender_deadline) {
+            nm_refuse_contender(port, STATUS_ACCESS_DENIED, done);
             return STATUS_ACCESS_DENIED;
         }
-        if (port->contenderSync)
-            return NmQueue(&port->parked, irp);
-        port->displaced = port->openFile; /* idle: it has nothing pending */
+        if (port->contender_sync)
+            return nm_queue(&port->parked, irp);
+        port->displaced = port->open_file; /* idle: it has nothing pending */
         port->contender = NULL;
         Grant(port, file, done);
-        port->ownerUsed = TRUE;
+        port->owner_used = TRUE;
         return STATUS_SUCCESS;
     }
     if (file->FsContext2 == NM_FILE_VERDICT && !NT_SUCCESS((NTSTATUS)(ULONG_PTR)file->FsContext))
         return (NTSTATUS)(ULONG_PTR)file->FsContext;
-    return NULLMODEM_STATUS_UNPLUGGED;
+    return TARN_NULLMODEM_STATUS_UNPLUGGED;
 }
 
-void NmServiceContender(NM_PORT *port, LONGLONG now, NM_DONE_LIST *done, LONGLONG *next)
+void nm_service_contender(NullModemPort *port, LONGLONG now, NullModemDoneList *done, LONGLONG *next)
 {
     if (!port->contender || IsListEmpty(&port->parked))
         return;
-    if (now >= port->contenderDeadline)
-        NmRefuseContender(port, STATUS_ACCESS_DENIED, done);
-    else if (port->contenderDeadline < *next)
-        *next = port->contenderDeadline;
+    if (now >= port->contender_deadline)
+        nm_refuse_contender(port, STATUS_ACCESS_DENIED, done);
+    else if (port->contender_deadline < *next)
+        *next = port->contender_deadline;
 }

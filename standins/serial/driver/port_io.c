@@ -12,202 +12,202 @@ static LONGLONG After(LONGLONG now, ULONGLONG ms)
     return ms < 30000000000000ULL ? now + (LONGLONG)ms * NM_TICKS_PER_MS : NM_NO_DEADLINE;
 }
 
-void NmRaiseEvents(NM_PORT *port, ULONG events, NM_DONE_LIST *done)
+void nm_raise_events(NullModemPort *port, ULONG events, NullModemDoneList *done)
 {
     PIRP wait;
-    if (!port->openFile)
+    if (!port->open_file)
         return;
-    events &= port->waitMask;
+    events &= port->wait_mask;
     if (!events)
         return;
-    wait = NmPeekHead(&port->waits);
-    if (wait && NmTakeIrp(wait)) {
-        *(ULONG *)NmIrpBuffer(wait) = port->history | events;
+    wait = nm_peek_head(&port->waits);
+    if (wait && nm_take_irp(wait)) {
+        *(ULONG *)nm_irp_buffer(wait) = port->history | events;
         port->history = 0;
-        NmFinish(done, wait, STATUS_SUCCESS, sizeof(ULONG));
+        nm_finish(done, wait, STATUS_SUCCESS, sizeof(ULONG));
     } else {
         port->history |= events; /* remembered for the next wait */
     }
 }
 
-static BOOLEAN Connected(const NM_PORT *port)
+static BOOLEAN Connected(const NullModemPort *port)
 {
-    return port->openFile && port->plugged;
+    return port->open_file && port->plugged;
 }
 
-ULONG NmModemStatus(const NM_PORT *port)
+ULONG nm_modem_status(const NullModemPort *port)
 {
-    static const ULONG bit[NULLMODEM_LINE_COUNT] = { SERIAL_CTS_STATE, SERIAL_DSR_STATE, SERIAL_RI_STATE, SERIAL_DCD_STATE };
-    const NM_PORT *peer = port->peer;
+    static const ULONG bit[TARN_NULLMODEM_LINE_COUNT] = { SERIAL_CTS_STATE, SERIAL_DSR_STATE, SERIAL_RI_STATE, SERIAL_DCD_STATE };
+    const NullModemPort *peer = port->peer;
     ULONG status = 0, line;
     if (port->plugged && Connected(peer)) {
         if (peer->rts) status |= SERIAL_CTS_STATE;
         if (peer->dtr) status |= SERIAL_DSR_STATE | SERIAL_DCD_STATE;
     }
-    for (line = 0; line < NULLMODEM_LINE_COUNT; line++) {
-        if (port->lineSource[line] == NULLMODEM_LINE_FORCED_ON) status |= bit[line];
-        if (port->lineSource[line] == NULLMODEM_LINE_FORCED_OFF) status &= ~bit[line];
+    for (line = 0; line < TARN_NULLMODEM_LINE_COUNT; line++) {
+        if (port->line_source[line] == TARN_NULLMODEM_LINE_FORCED_ON) status |= bit[line];
+        if (port->line_source[line] == TARN_NULLMODEM_LINE_FORCED_OFF) status &= ~bit[line];
     }
     return status;
 }
 
-void NmUpdateModemStatus(NM_PORT *port, NM_DONE_LIST *done)
+void nm_update_modem_status(NullModemPort *port, NullModemDoneList *done)
 {
-    ULONG now = NmModemStatus(port), changed = now ^ port->modemStatus, events = 0;
-    port->modemStatus = now;
+    ULONG now = nm_modem_status(port), changed = now ^ port->modem_status, events = 0;
+    port->modem_status = now;
     if (changed & SERIAL_CTS_STATE) events |= SERIAL_EV_CTS;
     if (changed & SERIAL_DSR_STATE) events |= SERIAL_EV_DSR;
     if (changed & SERIAL_RI_STATE) events |= SERIAL_EV_RING;
     if (changed & SERIAL_DCD_STATE) events |= SERIAL_EV_RLSD;
-    NmRaiseEvents(port, events, done);
+    nm_raise_events(port, events, done);
 }
 
-void NmDeliver(NM_PORT *to, const UCHAR *data, ULONG count, LONGLONG now, NM_DONE_LIST *done)
+void nm_deliver(NullModemPort *to, const UCHAR *data, ULONG count, LONGLONG now, NullModemDoneList *done)
 {
-    ULONG events = 0, i, threshold = to->queueSize.InSize / 10 * 8, before = to->rxCount;
+    ULONG events = 0, i, threshold = to->queue_size.InSize / 10 * 8, before = to->rx_count;
     if (!count || !Connected(to))
         return; /* nobody listens at the other end of the cable */
     for (i = 0; i < count; i++) {
-        if (to->rxCount == NULLMODEM_INPUT_QUEUE_BYTES) {
+        if (to->rx_count == TARN_NULLMODEM_INPUT_QUEUE_BYTES) {
             to->errors |= SERIAL_ERROR_QUEUEOVERRUN;
             events |= SERIAL_EV_ERR;
             continue;
         }
-        to->rx[(to->rxHead + to->rxCount) % NULLMODEM_INPUT_QUEUE_BYTES] = data[i];
-        to->rxCount++;
-        to->bytesReceived++;
+        to->rx[(to->rx_head + to->rx_count) % TARN_NULLMODEM_INPUT_QUEUE_BYTES] = data[i];
+        to->rx_count++;
+        to->bytes_received++;
         events |= SERIAL_EV_RXCHAR;
         if (data[i] == to->chars.EventChar)
             events |= SERIAL_EV_RXFLAG;
     }
-    if (threshold && before < threshold && to->rxCount >= threshold)
+    if (threshold && before < threshold && to->rx_count >= threshold)
         events |= SERIAL_EV_RX80FULL;
-    to->lastRxTime = now;
-    NmRaiseEvents(to, events, done);
+    to->last_rx_time = now;
+    nm_raise_events(to, events, done);
 }
 
-static BOOLEAN OutputHeld(const NM_PORT *port)
+static BOOLEAN OutputHeld(const NullModemPort *port)
 {
-    ULONG shake = port->handFlow.ControlHandShake, status = NmModemStatus(port);
+    ULONG shake = port->hand_flow.ControlHandShake, status = nm_modem_status(port);
     return ((shake & SERIAL_CTS_HANDSHAKE) && !(status & SERIAL_CTS_STATE))
         || ((shake & SERIAL_DSR_HANDSHAKE) && !(status & SERIAL_DSR_STATE))
         || ((shake & SERIAL_DCD_HANDSHAKE) && !(status & SERIAL_DCD_STATE));
 }
 
-static LONGLONG ByteTicks(const NM_PORT *port)
+static LONGLONG ByteTicks(const NullModemPort *port)
 {
-    LONGLONG ticks = 10LL * 10000000LL / (port->baudRate ? port->baudRate : 1); /* 10 bits a byte */
+    LONGLONG ticks = 10LL * 10000000LL / (port->baud_rate ? port->baud_rate : 1); /* 10 bits a byte */
     return ticks > 0 ? ticks : 1;
 }
 
-static void ServiceWrites(NM_PORT *port, LONGLONG now, NM_DONE_LIST *done, LONGLONG *next)
+static void ServiceWrites(NullModemPort *port, LONGLONG now, NullModemDoneList *done, LONGLONG *next)
 {
     PIRP irp;
-    while ((irp = NmPeekHead(&port->writes)) != NULL) {
+    while ((irp = nm_peek_head(&port->writes)) != NULL) {
         ULONG n = IoGetCurrentIrpStackLocation(irp)->Parameters.Write.Length;
-        const UCHAR *data = NmIrpBuffer(irp);
+        const UCHAR *data = nm_irp_buffer(irp);
         BOOLEAN held = OutputHeld(port);
 
-        if (!port->writeStarted) {
+        if (!port->write_started) {
             ULONGLONG total = (ULONGLONG)port->timeouts.WriteTotalTimeoutMultiplier * n
                             + port->timeouts.WriteTotalTimeoutConstant;
-            port->writeStarted = TRUE;
-            port->writeSent = 0;
-            port->writeDeadline = total ? After(now, total) : NM_NO_DEADLINE;
-            if (port->txReady < now)
-                port->txReady = now;
+            port->write_started = TRUE;
+            port->write_sent = 0;
+            port->write_deadline = total ? After(now, total) : NM_NO_DEADLINE;
+            if (port->tx_ready < now)
+                port->tx_ready = now;
         }
         if (held) {
-            port->txReady = now; /* the line idles while the peer holds us */
+            port->tx_ready = now; /* the line idles while the peer holds us */
         } else {
             ULONG upto = n;
             if (port->pacing) {
                 /* bytes whose last bit left by now, and never past the write's time-out */
-                LONGLONG ticks = ByteTicks(port), until = MinTime(now, port->writeDeadline);
-                ULONGLONG ready = until >= port->txReady ? (ULONGLONG)((until - port->txReady) / ticks) : 0;
-                if (ready < n - port->writeSent)
-                    upto = port->writeSent + (ULONG)ready;
-                port->txReady += (LONGLONG)(upto - port->writeSent) * ticks;
+                LONGLONG ticks = ByteTicks(port), until = MinTime(now, port->write_deadline);
+                ULONGLONG ready = until >= port->tx_ready ? (ULONGLONG)((until - port->tx_ready) / ticks) : 0;
+                if (ready < n - port->write_sent)
+                    upto = port->write_sent + (ULONG)ready;
+                port->tx_ready += (LONGLONG)(upto - port->write_sent) * ticks;
             }
-            if (upto > port->writeSent) {
-                NmDeliver(port->peer, data + port->writeSent, upto - port->writeSent, now, done);
-                port->bytesSent += upto - port->writeSent;
-                port->writeSent = upto;
+            if (upto > port->write_sent) {
+                nm_deliver(port->peer, data + port->write_sent, upto - port->write_sent, now, done);
+                port->bytes_sent += upto - port->write_sent;
+                port->write_sent = upto;
             }
         }
 
-        if (port->writeSent == n || now >= port->writeDeadline) {
-            NTSTATUS status = port->writeSent == n ? STATUS_SUCCESS : NM_STATUS_TIMED_OUT;
-            if (!NmTakeIrp(irp))
+        if (port->write_sent == n || now >= port->write_deadline) {
+            NTSTATUS status = port->write_sent == n ? STATUS_SUCCESS : NM_STATUS_TIMED_OUT;
+            if (!nm_take_irp(irp))
                 return; /* being cancelled; its cancel routine reports what was sent */
-            port->writeStarted = FALSE;
-            NmFinish(done, irp, status, port->writeSent);
+            port->write_started = FALSE;
+            nm_finish(done, irp, status, port->write_sent);
             if (IsListEmpty(&port->writes))
-                NmRaiseEvents(port, SERIAL_EV_TXEMPTY, done);
+                nm_raise_events(port, SERIAL_EV_TXEMPTY, done);
             continue;
         }
-        *next = MinTime(*next, port->writeDeadline);
+        *next = MinTime(*next, port->write_deadline);
         if (port->pacing && !held)
-            *next = MinTime(*next, port->txReady + ByteTicks(port));
+            *next = MinTime(*next, port->tx_ready + ByteTicks(port));
         return;
     }
 }
 
-static void StartRead(NM_PORT *port, ULONG n, LONGLONG now)
+static void StartRead(NullModemPort *port, ULONG n, LONGLONG now)
 {
     const SERIAL_TIMEOUTS *t = &port->timeouts;
-    port->readStarted = TRUE;
-    port->readStart = now;
-    port->readDeadline = NM_NO_DEADLINE;
-    port->readInterval = 0;
+    port->read_started = TRUE;
+    port->read_start = now;
+    port->read_deadline = NM_NO_DEADLINE;
+    port->read_interval = 0;
     if (t->ReadIntervalTimeout == MAXULONG_VALUE && !t->ReadTotalTimeoutMultiplier && !t->ReadTotalTimeoutConstant) {
-        port->readMode = NM_READ_IMMEDIATE;
+        port->read_mode = NM_READ_IMMEDIATE;
     } else if (t->ReadIntervalTimeout == MAXULONG_VALUE && t->ReadTotalTimeoutMultiplier == MAXULONG_VALUE
                && t->ReadTotalTimeoutConstant && t->ReadTotalTimeoutConstant != MAXULONG_VALUE) {
-        port->readMode = NM_READ_FIRST_BYTE;
-        port->readDeadline = After(now, t->ReadTotalTimeoutConstant);
+        port->read_mode = NM_READ_FIRST_BYTE;
+        port->read_deadline = After(now, t->ReadTotalTimeoutConstant);
     } else {
         ULONGLONG total = (ULONGLONG)t->ReadTotalTimeoutMultiplier * n + t->ReadTotalTimeoutConstant;
-        port->readMode = NM_READ_WAIT_ALL;
+        port->read_mode = NM_READ_WAIT_ALL;
         if (total)
-            port->readDeadline = After(now, total);
+            port->read_deadline = After(now, total);
         if (t->ReadIntervalTimeout != MAXULONG_VALUE)
-            port->readInterval = t->ReadIntervalTimeout;
+            port->read_interval = t->ReadIntervalTimeout;
     }
 }
 
-static void TakeInput(NM_PORT *port, UCHAR *to, ULONG count)
+static void TakeInput(NullModemPort *port, UCHAR *to, ULONG count)
 {
     ULONG i;
     for (i = 0; i < count; i++) {
-        to[i] = port->rx[port->rxHead];
-        port->rxHead = (port->rxHead + 1) % NULLMODEM_INPUT_QUEUE_BYTES;
+        to[i] = port->rx[port->rx_head];
+        port->rx_head = (port->rx_head + 1) % TARN_NULLMODEM_INPUT_QUEUE_BYTES;
     }
-    port->rxCount -= count;
+    port->rx_count -= count;
 }
 
-static void ServiceReads(NM_PORT *port, LONGLONG now, NM_DONE_LIST *done, LONGLONG *next)
+static void ServiceReads(NullModemPort *port, LONGLONG now, NullModemDoneList *done, LONGLONG *next)
 {
     PIRP irp;
-    while ((irp = NmPeekHead(&port->reads)) != NULL) {
+    while ((irp = nm_peek_head(&port->reads)) != NULL) {
         ULONG n = IoGetCurrentIrpStackLocation(irp)->Parameters.Read.Length;
-        ULONG avail = port->rxCount, take = avail;
+        ULONG avail = port->rx_count, take = avail;
         NTSTATUS status = STATUS_SUCCESS;
         BOOLEAN finish = FALSE;
 
-        if (!port->readStarted)
+        if (!port->read_started)
             StartRead(port, n, now);
         if (avail >= n) {
             take = n;
             finish = TRUE;
-        } else if (port->readMode == NM_READ_IMMEDIATE || (port->readMode == NM_READ_FIRST_BYTE && avail)) {
+        } else if (port->read_mode == NM_READ_IMMEDIATE || (port->read_mode == NM_READ_FIRST_BYTE && avail)) {
             finish = TRUE;
-        } else if (now >= port->readDeadline) {
+        } else if (now >= port->read_deadline) {
             finish = TRUE;
             status = NM_STATUS_TIMED_OUT;
-        } else if (port->readInterval && avail) {
-            LONGLONG since = port->lastRxTime > port->readStart ? port->lastRxTime : port->readStart;
-            LONGLONG gapEnd = since + (LONGLONG)port->readInterval * NM_TICKS_PER_MS;
+        } else if (port->read_interval && avail) {
+            LONGLONG since = port->last_rx_time > port->read_start ? port->last_rx_time : port->read_start;
+            LONGLONG gapEnd = since + (LONGLONG)port->read_interval * NM_TICKS_PER_MS;
             if (now >= gapEnd) {
                 finish = TRUE;
                 status = NM_STATUS_TIMED_OUT;
@@ -216,102 +216,102 @@ static void ServiceReads(NM_PORT *port, LONGLONG now, NM_DONE_LIST *done, LONGLO
             }
         }
         if (!finish) {
-            *next = MinTime(*next, port->readDeadline);
+            *next = MinTime(*next, port->read_deadline);
             return;
         }
-        if (!NmTakeIrp(irp))
+        if (!nm_take_irp(irp))
             return;
-        TakeInput(port, NmIrpBuffer(irp), take);
-        port->readStarted = FALSE;
-        NmFinish(done, irp, status, take);
+        TakeInput(port, nm_irp_buffer(irp), take);
+        port->read_started = FALSE;
+        nm_finish(done, irp, status, take);
     }
 }
 
-void NmServiceAll(LONGLONG now, NM_DONE_LIST *done, LONGLONG *next)
+void nm_service_all(LONGLONG now, NullModemDoneList *done, LONGLONG *next)
 {
     ULONG i;
-    for (i = 0; i < g_nm.portCount; i++)
+    for (i = 0; i < g_nm.port_count; i++)
         ServiceWrites(&g_nm.ports[i], now, done, next);
-    for (i = 0; i < g_nm.portCount; i++)
+    for (i = 0; i < g_nm.port_count; i++)
         ServiceReads(&g_nm.ports[i], now, done, next);
-    for (i = 0; i < g_nm.portCount; i++)
-        NmServiceContender(&g_nm.ports[i], now, done, next);
+    for (i = 0; i < g_nm.port_count; i++)
+        nm_service_contender(&g_nm.ports[i], now, done, next);
 }
 
-void NmResetSettings(NM_PORT *port)
+void nm_reset_settings(NullModemPort *port)
 {
-    port->baudRate = 9600;
-    port->lineControl.WordLength = 8;
-    port->lineControl.Parity = NO_PARITY;
-    port->lineControl.StopBits = STOP_BIT_1;
+    port->baud_rate = 9600;
+    port->line_control.WordLength = 8;
+    port->line_control.Parity = NO_PARITY;
+    port->line_control.StopBits = STOP_BIT_1;
     /* a fresh port raises DTR and RTS, as Windows' own serial driver does */
-    port->handFlow.ControlHandShake = SERIAL_DTR_CONTROL;
-    port->handFlow.FlowReplace = SERIAL_RTS_CONTROL;
-    port->handFlow.XonLimit = 2048;
-    port->handFlow.XoffLimit = 512;
+    port->hand_flow.ControlHandShake = SERIAL_DTR_CONTROL;
+    port->hand_flow.FlowReplace = SERIAL_RTS_CONTROL;
+    port->hand_flow.XonLimit = 2048;
+    port->hand_flow.XoffLimit = 512;
     RtlZeroMemory(&port->chars, sizeof port->chars);
     port->chars.XonChar = 0x11;
     port->chars.XoffChar = 0x13;
     RtlZeroMemory(&port->timeouts, sizeof port->timeouts);
-    port->queueSize.InSize = 4096;
-    port->queueSize.OutSize = 4096;
+    port->queue_size.InSize = 4096;
+    port->queue_size.OutSize = 4096;
     port->dtr = TRUE;
     port->rts = TRUE;
-    port->breakOn = FALSE;
-    port->rxHead = port->rxCount = 0;
+    port->break_on = FALSE;
+    port->rx_head = port->rx_count = 0;
     port->errors = 0;
-    port->waitMask = port->history = 0;
-    port->readStarted = port->writeStarted = FALSE;
+    port->wait_mask = port->history = 0;
+    port->read_started = port->write_started = FALSE;
 }
 
-void NmDetach(NM_PORT *port, NM_DONE_LIST *done, NTSTATUS status)
+void nm_detach(NullModemPort *port, NullModemDoneList *done, NTSTATUS status)
 {
-    NmFailAll(&port->reads, done, status);
-    NmFailAll(&port->writes, done, status);
-    NmFailAll(&port->waits, done, status);
-    port->readStarted = port->writeStarted = FALSE;
-    port->openFile = NULL;
-    port->dtr = port->rts = port->breakOn = FALSE;
-    port->rxHead = port->rxCount = 0;
-    port->waitMask = port->history = 0;
-    NmUpdateModemStatus(port->peer, done);
+    nm_fail_all(&port->reads, done, status);
+    nm_fail_all(&port->writes, done, status);
+    nm_fail_all(&port->waits, done, status);
+    port->read_started = port->write_started = FALSE;
+    port->open_file = NULL;
+    port->dtr = port->rts = port->break_on = FALSE;
+    port->rx_head = port->rx_count = 0;
+    port->wait_mask = port->history = 0;
+    nm_update_modem_status(port->peer, done);
 }
 
 /* Whether a request of this handle may reach the port: only the port's one open
  * handle may; others were refused at open, or went stale when the port was unplugged. */
 static NTSTATUS QueueTransfer(PDEVICE_OBJECT device, PIRP irp, ULONG kind)
 {
-    NM_DEVICE_EXTENSION *ext = device->DeviceExtension;
-    NM_PORT *port = ext->port;
-    NM_DONE_LIST done;
+    NullModemDeviceExtension *ext = device->DeviceExtension;
+    NullModemPort *port = ext->port;
+    NullModemDoneList done;
     NTSTATUS status;
     KIRQL irql;
 
     if (ext->kind != NM_DEVICE_PORT)
-        return NmCompleteNow(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
-    NmDoneInit(&done);
+        return nm_complete_now(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+    nm_done_init(&done);
     KeAcquireSpinLock(&g_nm.lock, &irql);
-    status = NmHandleStatus(port, irp, &done);
+    status = nm_handle_status(port, irp, &done);
     if (status != STATUS_PENDING)
-        NmCount(port, kind);
-    if (status == STATUS_SUCCESS && !NmTakeFault(port, kind, &status))
-        status = NmQueue(kind == NULLMODEM_REQ_READ ? &port->reads : &port->writes, irp);
+        nm_count(port, kind);
+    if (status == STATUS_SUCCESS && !nm_take_fault(port, kind, &status))
+        status = nm_queue(kind == TARN_NULLMODEM_REQ_READ ? &port->reads : &port->writes, irp);
     if (status == STATUS_PENDING)
-        NmKick(&done);
+        nm_kick(&done);
     KeReleaseSpinLock(&g_nm.lock, irql);
-    NmCompleteDone(&done);
+    nm_complete_done(&done);
     if (status != STATUS_PENDING)
-        return NmCompleteNow(irp, status, 0);
-    NmWakeTimer();
+        return nm_complete_now(irp, status, 0);
+    nm_wake_timer();
     return STATUS_PENDING;
 }
 
-NTSTATUS NTAPI NmDispatchRead(PDEVICE_OBJECT device, PIRP irp)
+NTSTATUS NTAPI nm_dispatch_read(PDEVICE_OBJECT device, PIRP irp)
 {
-    return QueueTransfer(device, irp, NULLMODEM_REQ_READ);
+    return QueueTransfer(device, irp, TARN_NULLMODEM_REQ_READ);
 }
 
-NTSTATUS NTAPI NmDispatchWrite(PDEVICE_OBJECT device, PIRP irp)
+NTSTATUS NTAPI nm_dispatch_write(PDEVICE_OBJECT device, PIRP irp)
 {
-    return QueueTransfer(device, irp, NULLMODEM_REQ_WRITE);
+    return QueueTransfer(device, irp, TARN_NULLMODEM_REQ_WRITE);
 }

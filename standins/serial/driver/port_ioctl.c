@@ -4,34 +4,34 @@
 #define IN_LEN(stack) ((stack)->Parameters.DeviceIoControl.InputBufferLength)
 #define OUT_LEN(stack) ((stack)->Parameters.DeviceIoControl.OutputBufferLength)
 
-ULONG NmIoctlKind(ULONG code)
+ULONG nm_ioctl_kind(ULONG code)
 {
     switch (code) {
-    case IOCTL_SERIAL_SET_BAUD_RATE: return NULLMODEM_REQ_SET_BAUD_RATE;
-    case IOCTL_SERIAL_GET_BAUD_RATE: return NULLMODEM_REQ_GET_BAUD_RATE;
-    case IOCTL_SERIAL_SET_LINE_CONTROL: return NULLMODEM_REQ_SET_LINE_CONTROL;
-    case IOCTL_SERIAL_GET_LINE_CONTROL: return NULLMODEM_REQ_GET_LINE_CONTROL;
-    case IOCTL_SERIAL_SET_HANDFLOW: return NULLMODEM_REQ_SET_HANDFLOW;
-    case IOCTL_SERIAL_GET_HANDFLOW: return NULLMODEM_REQ_GET_HANDFLOW;
-    case IOCTL_SERIAL_SET_CHARS: return NULLMODEM_REQ_SET_CHARS;
-    case IOCTL_SERIAL_GET_CHARS: return NULLMODEM_REQ_GET_CHARS;
-    case IOCTL_SERIAL_SET_QUEUE_SIZE: return NULLMODEM_REQ_SET_QUEUE_SIZE;
-    case IOCTL_SERIAL_SET_TIMEOUTS: return NULLMODEM_REQ_SET_TIMEOUTS;
-    case IOCTL_SERIAL_GET_TIMEOUTS: return NULLMODEM_REQ_GET_TIMEOUTS;
-    case IOCTL_SERIAL_GET_MODEMSTATUS: return NULLMODEM_REQ_GET_MODEMSTATUS;
-    case IOCTL_SERIAL_SET_DTR: return NULLMODEM_REQ_SET_DTR;
-    case IOCTL_SERIAL_CLR_DTR: return NULLMODEM_REQ_CLR_DTR;
-    case IOCTL_SERIAL_SET_RTS: return NULLMODEM_REQ_SET_RTS;
-    case IOCTL_SERIAL_CLR_RTS: return NULLMODEM_REQ_CLR_RTS;
-    case IOCTL_SERIAL_SET_BREAK_ON: return NULLMODEM_REQ_SET_BREAK_ON;
-    case IOCTL_SERIAL_SET_BREAK_OFF: return NULLMODEM_REQ_SET_BREAK_OFF;
-    case IOCTL_SERIAL_SET_WAIT_MASK: return NULLMODEM_REQ_SET_WAIT_MASK;
-    case IOCTL_SERIAL_GET_WAIT_MASK: return NULLMODEM_REQ_GET_WAIT_MASK;
-    case IOCTL_SERIAL_WAIT_ON_MASK: return NULLMODEM_REQ_WAIT_ON_MASK;
-    case IOCTL_SERIAL_GET_COMMSTATUS: return NULLMODEM_REQ_GET_COMMSTATUS;
-    case IOCTL_SERIAL_PURGE: return NULLMODEM_REQ_PURGE;
-    case IOCTL_SERIAL_GET_PROPERTIES: return NULLMODEM_REQ_GET_PROPERTIES;
-    default: return NULLMODEM_REQ_OTHER;
+    case IOCTL_SERIAL_SET_BAUD_RATE: return TARN_NULLMODEM_REQ_SET_BAUD_RATE;
+    case IOCTL_SERIAL_GET_BAUD_RATE: return TARN_NULLMODEM_REQ_GET_BAUD_RATE;
+    case IOCTL_SERIAL_SET_LINE_CONTROL: return TARN_NULLMODEM_REQ_SET_LINE_CONTROL;
+    case IOCTL_SERIAL_GET_LINE_CONTROL: return TARN_NULLMODEM_REQ_GET_LINE_CONTROL;
+    case IOCTL_SERIAL_SET_HANDFLOW: return TARN_NULLMODEM_REQ_SET_HANDFLOW;
+    case IOCTL_SERIAL_GET_HANDFLOW: return TARN_NULLMODEM_REQ_GET_HANDFLOW;
+    case IOCTL_SERIAL_SET_CHARS: return TARN_NULLMODEM_REQ_SET_CHARS;
+    case IOCTL_SERIAL_GET_CHARS: return TARN_NULLMODEM_REQ_GET_CHARS;
+    case IOCTL_SERIAL_SET_QUEUE_SIZE: return TARN_NULLMODEM_REQ_SET_QUEUE_SIZE;
+    case IOCTL_SERIAL_SET_TIMEOUTS: return TARN_NULLMODEM_REQ_SET_TIMEOUTS;
+    case IOCTL_SERIAL_GET_TIMEOUTS: return TARN_NULLMODEM_REQ_GET_TIMEOUTS;
+    case IOCTL_SERIAL_GET_MODEMSTATUS: return TARN_NULLMODEM_REQ_GET_MODEMSTATUS;
+    case IOCTL_SERIAL_SET_DTR: return TARN_NULLMODEM_REQ_SET_DTR;
+    case IOCTL_SERIAL_CLR_DTR: return TARN_NULLMODEM_REQ_CLR_DTR;
+    case IOCTL_SERIAL_SET_RTS: return TARN_NULLMODEM_REQ_SET_RTS;
+    case IOCTL_SERIAL_CLR_RTS: return TARN_NULLMODEM_REQ_CLR_RTS;
+    case IOCTL_SERIAL_SET_BREAK_ON: return TARN_NULLMODEM_REQ_SET_BREAK_ON;
+    case IOCTL_SERIAL_SET_BREAK_OFF: return TARN_NULLMODEM_REQ_SET_BREAK_OFF;
+    case IOCTL_SERIAL_SET_WAIT_MASK: return TARN_NULLMODEM_REQ_SET_WAIT_MASK;
+    case IOCTL_SERIAL_GET_WAIT_MASK: return TARN_NULLMODEM_REQ_GET_WAIT_MASK;
+    case IOCTL_SERIAL_WAIT_ON_MASK: return TARN_NULLMODEM_REQ_WAIT_ON_MASK;
+    case IOCTL_SERIAL_GET_COMMSTATUS: return TARN_NULLMODEM_REQ_GET_COMMSTATUS;
+    case IOCTL_SERIAL_PURGE: return TARN_NULLMODEM_REQ_PURGE;
+    case IOCTL_SERIAL_GET_PROPERTIES: return TARN_NULLMODEM_REQ_GET_PROPERTIES;
+    default: return TARN_NULLMODEM_REQ_OTHER;
     }
 }
 
@@ -47,56 +47,56 @@ ULONG NmIoctlKind(ULONG code)
         return STATUS_SUCCESS;                               \
     } while (0)
 
-static NTSTATUS SetHandFlow(NM_PORT *port, const SERIAL_HANDFLOW *flow, NM_DONE_LIST *done)
+static NTSTATUS SetHandFlow(NullModemPort *port, const SERIAL_HANDFLOW *flow, NullModemDoneList *done)
 {
-    ULONG oldDtr = port->handFlow.ControlHandShake & SERIAL_DTR_MASK;
-    ULONG oldRts = port->handFlow.FlowReplace & SERIAL_RTS_MASK;
+    ULONG oldDtr = port->hand_flow.ControlHandShake & SERIAL_DTR_MASK;
+    ULONG oldRts = port->hand_flow.FlowReplace & SERIAL_RTS_MASK;
     ULONG newDtr = flow->ControlHandShake & SERIAL_DTR_MASK;
     ULONG newRts = flow->FlowReplace & SERIAL_RTS_MASK;
 
     if ((flow->ControlHandShake & SERIAL_CONTROL_INVALID) || (flow->FlowReplace & SERIAL_FLOW_INVALID)
         || newDtr == SERIAL_DTR_MASK || flow->XonLimit < 0 || flow->XoffLimit < 0)
         return STATUS_INVALID_PARAMETER;
-    port->handFlow = *flow;
+    port->hand_flow = *flow;
     /* a line changes only when its control mode changes; escapes drive it otherwise */
     if (newDtr != oldDtr)
         port->dtr = newDtr != 0;
     if (newRts != oldRts)
         port->rts = newRts == SERIAL_RTS_CONTROL || newRts == SERIAL_RTS_HANDSHAKE;
-    NmUpdateModemStatus(port->peer, done);
+    nm_update_modem_status(port->peer, done);
     return STATUS_SUCCESS;
 }
 
-static NTSTATUS SetLineControl(NM_PORT *port, const SERIAL_LINE_CONTROL *lc)
+static NTSTATUS SetLineControl(NullModemPort *port, const SERIAL_LINE_CONTROL *lc)
 {
     if (lc->WordLength < 5 || lc->WordLength > 8 || lc->Parity > SPACE_PARITY || lc->StopBits > STOP_BITS_2)
         return STATUS_INVALID_PARAMETER;
     if ((lc->StopBits == STOP_BITS_1_5 && lc->WordLength != 5) || (lc->StopBits == STOP_BITS_2 && lc->WordLength == 5))
         return STATUS_INVALID_PARAMETER; /* 1.5 stop bits go with 5 data bits only */
-    port->lineControl = *lc;
+    port->line_control = *lc;
     return STATUS_SUCCESS;
 }
 
-static NTSTATUS SetLine(NM_PORT *port, BOOLEAN *line, BOOLEAN on, BOOLEAN underHandshake, NM_DONE_LIST *done)
+static NTSTATUS SetLine(NullModemPort *port, BOOLEAN *line, BOOLEAN on, BOOLEAN underHandshake, NullModemDoneList *done)
 {
     if (underHandshake)
         return STATUS_INVALID_PARAMETER;
     *line = on;
-    NmUpdateModemStatus(port->peer, done);
+    nm_update_modem_status(port->peer, done);
     return STATUS_SUCCESS;
 }
 
-static NTSTATUS SetBreak(NM_PORT *port, BOOLEAN on, NM_DONE_LIST *done)
+static NTSTATUS SetBreak(NullModemPort *port, BOOLEAN on, NullModemDoneList *done)
 {
-    if (on && !port->breakOn && port->plugged && port->peer->openFile && port->peer->plugged) {
+    if (on && !port->break_on && port->plugged && port->peer->open_file && port->peer->plugged) {
         port->peer->errors |= SERIAL_ERROR_BREAK;
-        NmRaiseEvents(port->peer, SERIAL_EV_BREAK, done);
+        nm_raise_events(port->peer, SERIAL_EV_BREAK, done);
     }
-    port->breakOn = on;
+    port->break_on = on;
     return STATUS_SUCCESS;
 }
 
-static ULONG BytesWaitingToGo(NM_PORT *port)
+static ULONG BytesWaitingToGo(NullModemPort *port)
 {
     ULONG total = 0;
     LIST_ENTRY *entry;
@@ -104,10 +104,10 @@ static ULONG BytesWaitingToGo(NM_PORT *port)
         PIRP irp = CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry);
         total += IoGetCurrentIrpStackLocation(irp)->Parameters.Write.Length;
     }
-    return total - (port->writeStarted ? port->writeSent : 0);
+    return total - (port->write_started ? port->write_sent : 0);
 }
 
-static void FillProperties(NM_PORT *port, SERIAL_COMMPROP *p)
+static void FillProperties(NullModemPort *port, SERIAL_COMMPROP *p)
 {
     RtlZeroMemory(p, FIELD_OFFSET(SERIAL_COMMPROP, ProvChar));
     p->PacketLength = sizeof(SERIAL_COMMPROP);
@@ -124,17 +124,17 @@ static void FillProperties(NM_PORT *port, SERIAL_COMMPROP *p)
     p->SettableData = SERIAL_DATABITS_5 | SERIAL_DATABITS_6 | SERIAL_DATABITS_7 | SERIAL_DATABITS_8;
     p->SettableStopParity = SERIAL_STOPBITS_10 | SERIAL_STOPBITS_15 | SERIAL_STOPBITS_20 | SERIAL_PARITY_NONE
                           | SERIAL_PARITY_ODD | SERIAL_PARITY_EVEN | SERIAL_PARITY_MARK | SERIAL_PARITY_SPACE;
-    p->CurrentTxQueue = port->queueSize.OutSize;
-    p->CurrentRxQueue = port->queueSize.InSize;
+    p->CurrentTxQueue = port->queue_size.OutSize;
+    p->CurrentRxQueue = port->queue_size.InSize;
 }
 
 /* Runs with the lock held.  Returns STATUS_PENDING when the request was queued. */
-static NTSTATUS Handle(NM_PORT *port, PIRP irp, PIO_STACK_LOCATION stack, NM_DONE_LIST *done)
+static NTSTATUS Handle(NullModemPort *port, PIRP irp, PIO_STACK_LOCATION stack, NullModemDoneList *done)
 {
     PVOID buffer = irp->AssociatedIrp.SystemBuffer;
     ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
-    ULONG dtrMode = port->handFlow.ControlHandShake & SERIAL_DTR_MASK;
-    ULONG rtsMode = port->handFlow.FlowReplace & SERIAL_RTS_MASK;
+    ULONG dtrMode = port->hand_flow.ControlHandShake & SERIAL_DTR_MASK;
+    ULONG rtsMode = port->hand_flow.FlowReplace & SERIAL_RTS_MASK;
 
     irp->IoStatus.Information = 0;
     switch (code) {
@@ -142,20 +142,20 @@ static NTSTATUS Handle(NM_PORT *port, PIRP irp, PIO_STACK_LOCATION stack, NM_DON
         NEED_IN(SERIAL_BAUD_RATE);
         if (((SERIAL_BAUD_RATE *)buffer)->BaudRate < 50 || ((SERIAL_BAUD_RATE *)buffer)->BaudRate > 4000000)
             return STATUS_INVALID_PARAMETER;
-        port->baudRate = ((SERIAL_BAUD_RATE *)buffer)->BaudRate;
+        port->baud_rate = ((SERIAL_BAUD_RATE *)buffer)->BaudRate;
         return STATUS_SUCCESS;
     case IOCTL_SERIAL_GET_BAUD_RATE:
-        REPLY(ULONG, port->baudRate); /* SERIAL_BAUD_RATE is one ULONG */
+        REPLY(ULONG, port->baud_rate); /* SERIAL_BAUD_RATE is one ULONG */
     case IOCTL_SERIAL_SET_LINE_CONTROL:
         NEED_IN(SERIAL_LINE_CONTROL);
         return SetLineControl(port, buffer);
     case IOCTL_SERIAL_GET_LINE_CONTROL:
-        REPLY(SERIAL_LINE_CONTROL, port->lineControl);
+        REPLY(SERIAL_LINE_CONTROL, port->line_control);
     case IOCTL_SERIAL_SET_HANDFLOW:
         NEED_IN(SERIAL_HANDFLOW);
         return SetHandFlow(port, buffer, done);
     case IOCTL_SERIAL_GET_HANDFLOW:
-        REPLY(SERIAL_HANDFLOW, port->handFlow);
+        REPLY(SERIAL_HANDFLOW, port->hand_flow);
     case IOCTL_SERIAL_SET_CHARS:
         NEED_IN(SERIAL_CHARS);
         port->chars = *(SERIAL_CHARS *)buffer;
@@ -164,7 +164,7 @@ static NTSTATUS Handle(NM_PORT *port, PIRP irp, PIO_STACK_LOCATION stack, NM_DON
         REPLY(SERIAL_CHARS, port->chars);
     case IOCTL_SERIAL_SET_QUEUE_SIZE:
         NEED_IN(SERIAL_QUEUE_SIZE);
-        port->queueSize = *(SERIAL_QUEUE_SIZE *)buffer;
+        port->queue_size = *(SERIAL_QUEUE_SIZE *)buffer;
         return STATUS_SUCCESS;
     case IOCTL_SERIAL_SET_TIMEOUTS: {
         const SERIAL_TIMEOUTS *t = buffer;
@@ -178,7 +178,7 @@ static NTSTATUS Handle(NM_PORT *port, PIRP irp, PIO_STACK_LOCATION stack, NM_DON
     case IOCTL_SERIAL_GET_TIMEOUTS:
         REPLY(SERIAL_TIMEOUTS, port->timeouts);
     case IOCTL_SERIAL_GET_MODEMSTATUS:
-        REPLY(ULONG, NmModemStatus(port));
+        REPLY(ULONG, nm_modem_status(port));
     case IOCTL_SERIAL_SET_DTR:
     case IOCTL_SERIAL_CLR_DTR:
         return SetLine(port, &port->dtr, code == IOCTL_SERIAL_SET_DTR, dtrMode == SERIAL_DTR_HANDSHAKE, done);
@@ -198,29 +198,29 @@ static NTSTATUS Handle(NM_PORT *port, PIRP irp, PIO_STACK_LOCATION stack, NM_DON
         NEED_IN(ULONG);
         if (*(ULONG *)buffer & ~0x1FFFUL)
             return STATUS_INVALID_PARAMETER;
-        port->waitMask = *(ULONG *)buffer;
+        port->wait_mask = *(ULONG *)buffer;
         port->history = 0;
         /* a new mask ends the pending wait with no events */
-        pending = NmPeekHead(&port->waits);
-        if (pending && NmTakeIrp(pending)) {
-            *(ULONG *)NmIrpBuffer(pending) = 0;
-            NmFinish(done, pending, STATUS_SUCCESS, sizeof(ULONG));
+        pending = nm_peek_head(&port->waits);
+        if (pending && nm_take_irp(pending)) {
+            *(ULONG *)nm_irp_buffer(pending) = 0;
+            nm_finish(done, pending, STATUS_SUCCESS, sizeof(ULONG));
         }
         return STATUS_SUCCESS;
     }
     case IOCTL_SERIAL_GET_WAIT_MASK:
-        REPLY(ULONG, port->waitMask);
+        REPLY(ULONG, port->wait_mask);
     case IOCTL_SERIAL_WAIT_ON_MASK:
         NEED_OUT(ULONG);
-        if (!port->waitMask || !IsListEmpty(&port->waits))
+        if (!port->wait_mask || !IsListEmpty(&port->waits))
             return STATUS_INVALID_PARAMETER;
-        if (port->history & port->waitMask) {
-            *(ULONG *)buffer = port->history & port->waitMask;
+        if (port->history & port->wait_mask) {
+            *(ULONG *)buffer = port->history & port->wait_mask;
             port->history = 0;
             irp->IoStatus.Information = sizeof(ULONG);
             return STATUS_SUCCESS;
         }
-        return NmQueue(&port->waits, irp);
+        return nm_queue(&port->waits, irp);
     case IOCTL_SERIAL_GET_COMMSTATUS: {
         SERIAL_STATUS *s = buffer;
         NEED_OUT(SERIAL_STATUS);
@@ -228,11 +228,11 @@ static NTSTATUS Handle(NM_PORT *port, PIRP irp, PIO_STACK_LOCATION stack, NM_DON
         s->Errors = port->errors;
         port->errors = 0;
         if (!IsListEmpty(&port->writes)) {
-            ULONG status = NmModemStatus(port), shake = port->handFlow.ControlHandShake;
+            ULONG status = nm_modem_status(port), shake = port->hand_flow.ControlHandShake;
             if ((shake & SERIAL_CTS_HANDSHAKE) && !(status & SERIAL_CTS_STATE)) s->HoldReasons |= SERIAL_TX_WAITING_FOR_CTS;
             if ((shake & SERIAL_DSR_HANDSHAKE) && !(status & SERIAL_DSR_STATE)) s->HoldReasons |= SERIAL_TX_WAITING_FOR_DSR;
         }
-        s->AmountInInQueue = port->rxCount;
+        s->AmountInInQueue = port->rx_count;
         s->AmountInOutQueue = BytesWaitingToGo(port);
         irp->IoStatus.Information = sizeof(SERIAL_STATUS);
         return STATUS_SUCCESS;
@@ -244,15 +244,15 @@ static NTSTATUS Handle(NM_PORT *port, PIRP irp, PIO_STACK_LOCATION stack, NM_DON
         if (flags & ~0xFUL)
             return STATUS_INVALID_PARAMETER;
         if (flags & SERIAL_PURGE_TXABORT) {
-            NmFailAll(&port->writes, done, STATUS_CANCELLED);
-            port->writeStarted = FALSE;
+            nm_fail_all(&port->writes, done, STATUS_CANCELLED);
+            port->write_started = FALSE;
         }
         if (flags & SERIAL_PURGE_RXABORT) {
-            NmFailAll(&port->reads, done, STATUS_CANCELLED);
-            port->readStarted = FALSE;
+            nm_fail_all(&port->reads, done, STATUS_CANCELLED);
+            port->read_started = FALSE;
         }
         if (flags & SERIAL_PURGE_RXCLEAR)
-            port->rxHead = port->rxCount = 0;
+            port->rx_head = port->rx_count = 0;
         return STATUS_SUCCESS;
     }
     case IOCTL_SERIAL_GET_PROPERTIES:
@@ -263,14 +263,14 @@ static NTSTATUS Handle(NM_PORT *port, PIRP irp, PIO_STACK_LOCATION stack, NM_DON
         return STATUS_SUCCESS;
     case IOCTL_SERIAL_IMMEDIATE_CHAR:
         NEED_IN(UCHAR);
-        NmDeliver(port->peer, buffer, 1, NmNow(), done);
-        port->bytesSent++;
+        nm_deliver(port->peer, buffer, 1, nm_now(), done);
+        port->bytes_sent++;
         return STATUS_SUCCESS;
     case IOCTL_SERIAL_GET_STATS:
         NEED_OUT(SERIALPERF_STATS);
         RtlZeroMemory(buffer, sizeof(SERIALPERF_STATS));
-        ((SERIALPERF_STATS *)buffer)->ReceivedCount = port->bytesReceived;
-        ((SERIALPERF_STATS *)buffer)->TransmittedCount = port->bytesSent;
+        ((SERIALPERF_STATS *)buffer)->ReceivedCount = port->bytes_received;
+        ((SERIALPERF_STATS *)buffer)->TransmittedCount = port->bytes_sent;
         irp->IoStatus.Information = sizeof(SERIALPERF_STATS);
         return STATUS_SUCCESS;
     case IOCTL_SERIAL_CONFIG_SIZE:
@@ -286,25 +286,25 @@ static NTSTATUS Handle(NM_PORT *port, PIRP irp, PIO_STACK_LOCATION stack, NM_DON
     }
 }
 
-NTSTATUS NmPortIoctl(NM_PORT *port, PIRP irp)
+NTSTATUS nm_port_ioctl(NullModemPort *port, PIRP irp)
 {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-    NM_DONE_LIST done;
+    NullModemDoneList done;
     NTSTATUS status;
     KIRQL irql;
 
-    NmDoneInit(&done);
+    nm_done_init(&done);
     KeAcquireSpinLock(&g_nm.lock, &irql);
-    status = NmHandleStatus(port, irp, &done);
+    status = nm_handle_status(port, irp, &done);
     if (status != STATUS_PENDING)
-        NmCount(port, NmIoctlKind(stack->Parameters.DeviceIoControl.IoControlCode));
-    if (status == STATUS_SUCCESS && !NmTakeFault(port, NmIoctlKind(stack->Parameters.DeviceIoControl.IoControlCode), &status))
+        nm_count(port, nm_ioctl_kind(stack->Parameters.DeviceIoControl.IoControlCode));
+    if (status == STATUS_SUCCESS && !nm_take_fault(port, nm_ioctl_kind(stack->Parameters.DeviceIoControl.IoControlCode), &status))
         status = Handle(port, irp, stack, &done);
-    NmKick(&done);
+    nm_kick(&done);
     KeReleaseSpinLock(&g_nm.lock, irql);
-    NmCompleteDone(&done);
-    NmWakeTimer();
+    nm_complete_done(&done);
+    nm_wake_timer();
     if (status == STATUS_PENDING)
         return status;
-    return NmCompleteNow(irp, status, NT_SUCCESS(status) ? irp->IoStatus.Information : 0);
+    return nm_complete_now(irp, status, NT_SUCCESS(status) ? irp->IoStatus.Information : 0);
 }

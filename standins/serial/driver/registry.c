@@ -1,7 +1,7 @@
 /* The service's Parameters key and the system's serial-port map. */
 #include "nullmodem.h"
 
-void NmFormatName(WCHAR *buffer, ULONG capacity, const WCHAR *prefix, ULONG number)
+void nm_format_name(WCHAR *buffer, ULONG capacity, const WCHAR *prefix, ULONG number)
 {
     WCHAR digits[12];
     ULONG n = 0, i = 0;
@@ -44,31 +44,31 @@ static ULONG ReadDword(HANDLE key, const WCHAR *valueName, ULONG fallback)
     return *(ULONG *)info->Data;
 }
 
-void NmReadParameters(PUNICODE_STRING registryPath, ULONG *pairs, ULONG *firstPort)
+void nm_read_parameters(PUNICODE_STRING registry_path, ULONG *pairs, ULONG *first_port)
 {
     WCHAR path[512];
-    ULONG chars = registryPath->Length / sizeof(WCHAR), i;
+    ULONG chars = registry_path->Length / sizeof(WCHAR), i;
     static const WCHAR suffix[] = L"\\Parameters";
     HANDLE key;
 
-    *pairs = NULLMODEM_DEFAULT_PAIRS;
-    *firstPort = NULLMODEM_DEFAULT_FIRST_PORT;
+    *pairs = TARN_NULLMODEM_DEFAULT_PAIRS;
+    *first_port = TARN_NULLMODEM_DEFAULT_FIRST_PORT;
     if (chars + sizeof suffix / sizeof(WCHAR) > sizeof path / sizeof(WCHAR))
         return;
     for (i = 0; i < chars; i++)
-        path[i] = registryPath->Buffer[i];
+        path[i] = registry_path->Buffer[i];
     for (i = 0; i < sizeof suffix / sizeof(WCHAR); i++)
         path[chars + i] = suffix[i];
     key = OpenKey(path, FALSE, NULL);
     if (!key)
         return;
-    *pairs = ReadDword(key, NULLMODEM_PARAM_PAIR_COUNT, *pairs);
-    *firstPort = ReadDword(key, NULLMODEM_PARAM_FIRST_PORT, *firstPort);
+    *pairs = ReadDword(key, TARN_NULLMODEM_PARAM_PAIR_COUNT, *pairs);
+    *first_port = ReadDword(key, TARN_NULLMODEM_PARAM_FIRST_PORT, *first_port);
     ZwClose(key);
-    if (*pairs < 1 || *pairs > NULLMODEM_MAX_PAIRS)
-        *pairs = NULLMODEM_DEFAULT_PAIRS;
-    if (*firstPort < 1 || *firstPort + 2 * *pairs > 256)
-        *firstPort = NULLMODEM_DEFAULT_FIRST_PORT;
+    if (*pairs < 1 || *pairs > TARN_NULLMODEM_MAX_PAIRS)
+        *pairs = TARN_NULLMODEM_DEFAULT_PAIRS;
+    if (*first_port < 1 || *first_port + 2 * *pairs > 256)
+        *first_port = TARN_NULLMODEM_DEFAULT_FIRST_PORT;
 }
 
 static ULONG NameBytes(const WCHAR *text)
@@ -80,16 +80,16 @@ static ULONG NameBytes(const WCHAR *text)
 }
 
 /* Lists the port in HKLM\HARDWARE\DEVICEMAP\SERIALCOMM (device name = COM name), or takes it out. */
-void NmPublishPort(NM_PORT *port, BOOLEAN present)
+void nm_publish_port(NullModemPort *port, BOOLEAN present)
 {
     HANDLE deviceMap = OpenKey(L"\\Registry\\Machine\\HARDWARE\\DEVICEMAP", TRUE, NULL);
     HANDLE serialComm = deviceMap ? OpenKey(L"SERIALCOMM", TRUE, deviceMap) : NULL;
     UNICODE_STRING name;
     if (serialComm) {
-        RtlInitUnicodeString(&name, port->deviceName);
+        RtlInitUnicodeString(&name, port->device_name);
         if (present)
-            ZwSetValueKey(serialComm, &name, 0, REG_SZ, port->comName,
-                          NameBytes(port->comName));
+            ZwSetValueKey(serialComm, &name, 0, REG_SZ, port->com_name,
+                          NameBytes(port->com_name));
         else
             ZwDeleteValueKey(serialComm, &name);
         ZwClose(serialComm);

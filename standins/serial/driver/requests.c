@@ -3,22 +3,22 @@
 
 static BOOLEAN IsEscape(ULONG kind)
 {
-    return kind >= NULLMODEM_REQ_SET_DTR && kind <= NULLMODEM_REQ_SET_BREAK_OFF;
+    return kind >= TARN_NULLMODEM_REQ_SET_DTR && kind <= TARN_NULLMODEM_REQ_SET_BREAK_OFF;
 }
 
-void NmCount(NM_PORT *port, ULONG kind)
+void nm_count(NullModemPort *port, ULONG kind)
 {
-    if (kind < NULLMODEM_REQ_COUNT)
+    if (kind < TARN_NULLMODEM_REQ_COUNT)
         port->requests[kind]++;
 }
 
-BOOLEAN NmTakeFault(NM_PORT *port, ULONG kind, NTSTATUS *status)
+BOOLEAN nm_take_fault(NullModemPort *port, ULONG kind, NTSTATUS *status)
 {
     ULONG i;
     for (i = 0; i < NM_MAX_FAULTS; i++) {
-        NM_FAULT *fault = &port->faults[i];
+        NullModemFault *fault = &port->faults[i];
         ULONG target = fault->kind - 1;
-        if (!fault->kind || !(target == kind || (target == NULLMODEM_REQ_ANY_ESCAPE && IsEscape(kind))))
+        if (!fault->kind || !(target == kind || (target == TARN_NULLMODEM_REQ_ANY_ESCAPE && IsEscape(kind))))
             continue;
         *status = fault->status;
         if (--fault->count == 0)

@@ -16,11 +16,11 @@ TEST_F(ControlTest, ForcedRingIsSeenAndRaisesTheRingEvent) {
     DWORD mask = 0;
     ASSERT_FALSE(WaitCommEvent(lines.get(), &mask, ov.get()));
     ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
-    ASSERT_TRUE(control.SetLine(kPortB, NULLMODEM_LINE_RI, NULLMODEM_LINE_FORCED_ON));
+    ASSERT_TRUE(control.SetLine(kPortB, TARN_NULLMODEM_LINE_RI, TARN_NULLMODEM_LINE_FORCED_ON));
     ASSERT_TRUE(ov.WaitDone(2000));
     EXPECT_EQ(mask, static_cast<DWORD>(EV_RING));
     EXPECT_EQ(ModemStatus(lines.get()) & MS_RING_ON, static_cast<DWORD>(MS_RING_ON));
-    ASSERT_TRUE(control.SetLine(kPortB, NULLMODEM_LINE_RI, NULLMODEM_LINE_WIRED));
+    ASSERT_TRUE(control.SetLine(kPortB, TARN_NULLMODEM_LINE_RI, TARN_NULLMODEM_LINE_WIRED));
     EXPECT_EQ(ModemStatus(lines.get()) & MS_RING_ON, 0u);
 }
 
@@ -30,60 +30,60 @@ TEST_F(ControlTest, ForcedLinesOverrideTheCableUntilGivenBack) {
     ASSERT_TRUE(a.valid() && b.valid());
     ASSERT_TRUE(EscapeCommFunction(a.get(), CLRDTR));
     ASSERT_TRUE(EscapeCommFunction(a.get(), SETRTS));
-    ASSERT_TRUE(control.SetLine(kPortB, NULLMODEM_LINE_CTS, NULLMODEM_LINE_FORCED_OFF));
-    ASSERT_TRUE(control.SetLine(kPortB, NULLMODEM_LINE_DCD, NULLMODEM_LINE_FORCED_ON));
+    ASSERT_TRUE(control.SetLine(kPortB, TARN_NULLMODEM_LINE_CTS, TARN_NULLMODEM_LINE_FORCED_OFF));
+    ASSERT_TRUE(control.SetLine(kPortB, TARN_NULLMODEM_LINE_DCD, TARN_NULLMODEM_LINE_FORCED_ON));
     EXPECT_EQ(ModemStatus(b.get()), static_cast<DWORD>(MS_RLSD_ON));
     auto state = control.State(kPortB);
-    EXPECT_EQ(state.lineSource[NULLMODEM_LINE_CTS], static_cast<uint32_t>(NULLMODEM_LINE_FORCED_OFF));
-    EXPECT_EQ(state.modemStatus, static_cast<uint32_t>(MS_RLSD_ON));
-    ASSERT_TRUE(control.SetLine(kPortB, NULLMODEM_LINE_CTS, NULLMODEM_LINE_WIRED));
-    ASSERT_TRUE(control.SetLine(kPortB, NULLMODEM_LINE_DCD, NULLMODEM_LINE_WIRED));
+    EXPECT_EQ(state.line_source[TARN_NULLMODEM_LINE_CTS], static_cast<uint32_t>(TARN_NULLMODEM_LINE_FORCED_OFF));
+    EXPECT_EQ(state.modem_status, static_cast<uint32_t>(MS_RLSD_ON));
+    ASSERT_TRUE(control.SetLine(kPortB, TARN_NULLMODEM_LINE_CTS, TARN_NULLMODEM_LINE_WIRED));
+    ASSERT_TRUE(control.SetLine(kPortB, TARN_NULLMODEM_LINE_DCD, TARN_NULLMODEM_LINE_WIRED));
     EXPECT_EQ(ModemStatus(b.get()), static_cast<DWORD>(MS_CTS_ON));
-    EXPECT_FALSE(control.SetLine(kPortB, static_cast<NULLMODEM_LINE>(7), NULLMODEM_LINE_FORCED_ON));
+    EXPECT_FALSE(control.SetLine(kPortB, static_cast<TARN_NULLMODEM_LINE>(7), TARN_NULLMODEM_LINE_FORCED_ON));
 }
 
 TEST_F(ControlTest, InjectedFailuresHitTheNextRequestsOfTheirKindOnly) {
     Handle port = OpenSync(kPortA);
     ASSERT_TRUE(port.valid());
-    ASSERT_TRUE(control.FailNext(kPortA, NULLMODEM_REQ_SET_QUEUE_SIZE, 2));
+    ASSERT_TRUE(control.FailNext(kPortA, TARN_NULLMODEM_REQ_SET_QUEUE_SIZE, 2));
     EXPECT_FALSE(SetupComm(port.get(), 4096, 4096));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_GEN_FAILURE));
     EXPECT_TRUE(SetTimeouts(port.get(), 0, 4, 200)) << "other kinds are untouched";
     EXPECT_FALSE(SetupComm(port.get(), 4096, 4096));
     EXPECT_TRUE(SetupComm(port.get(), 4096, 4096)) << "only the next two";
 
-    ASSERT_TRUE(control.FailNext(kPortA, NULLMODEM_REQ_SET_TIMEOUTS, 1));
+    ASSERT_TRUE(control.FailNext(kPortA, TARN_NULLMODEM_REQ_SET_TIMEOUTS, 1));
     EXPECT_FALSE(SetTimeouts(port.get(), 0, 4, 200));
     EXPECT_TRUE(SetTimeouts(port.get(), 0, 4, 200));
 
-    ASSERT_TRUE(control.FailNext(kPortA, NULLMODEM_REQ_WRITE, 1, static_cast<int32_t>(0xC0000185u)));  // STATUS_IO_DEVICE_ERROR
+    ASSERT_TRUE(control.FailNext(kPortA, TARN_NULLMODEM_REQ_WRITE, 1, static_cast<int32_t>(0xC0000185u)));  // STATUS_IO_DEVICE_ERROR
     DWORD n = 99;
     EXPECT_FALSE(WriteFile(port.get(), "x", 1, &n, nullptr));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_DEVICE));
     EXPECT_TRUE(WriteAll(port.get(), "x"));
 
-    ASSERT_TRUE(control.FailNext(kPortA, NULLMODEM_REQ_GET_MODEMSTATUS, 1));
+    ASSERT_TRUE(control.FailNext(kPortA, TARN_NULLMODEM_REQ_GET_MODEMSTATUS, 1));
     DWORD status = 0;
     EXPECT_FALSE(GetCommModemStatus(port.get(), &status));
     EXPECT_TRUE(GetCommModemStatus(port.get(), &status));
 
-    ASSERT_TRUE(control.FailNext(kPortA, NULLMODEM_REQ_ANY_ESCAPE, 3));
+    ASSERT_TRUE(control.FailNext(kPortA, TARN_NULLMODEM_REQ_ANY_ESCAPE, 3));
     EXPECT_FALSE(EscapeCommFunction(port.get(), SETDTR));
     EXPECT_FALSE(EscapeCommFunction(port.get(), CLRRTS));
     EXPECT_FALSE(EscapeCommFunction(port.get(), SETBREAK));
     EXPECT_TRUE(EscapeCommFunction(port.get(), CLRBREAK));
 
-    ASSERT_TRUE(control.FailNext(kPortA, NULLMODEM_REQ_SET_DTR, 5));
-    ASSERT_TRUE(control.FailNext(kPortA, NULLMODEM_REQ_SET_DTR, 0)) << "count 0 clears";
+    ASSERT_TRUE(control.FailNext(kPortA, TARN_NULLMODEM_REQ_SET_DTR, 5));
+    ASSERT_TRUE(control.FailNext(kPortA, TARN_NULLMODEM_REQ_SET_DTR, 0)) << "count 0 clears";
     EXPECT_TRUE(EscapeCommFunction(port.get(), SETDTR));
 
-    EXPECT_FALSE(control.FailNext(kPortA, NULLMODEM_REQ_SET_DTR, 1, 0)) << "a success is no failure";
-    EXPECT_FALSE(control.FailNext(99, NULLMODEM_REQ_SET_DTR, 1)) << "no such port";
+    EXPECT_FALSE(control.FailNext(kPortA, TARN_NULLMODEM_REQ_SET_DTR, 1, 0)) << "a success is no failure";
+    EXPECT_FALSE(control.FailNext(99, TARN_NULLMODEM_REQ_SET_DTR, 1)) << "no such port";
 }
 
 TEST_F(ControlTest, ResetClearsFaultsForcedLinesAndCounters) {
-    ASSERT_TRUE(control.FailNext(kPortA, NULLMODEM_REQ_SET_QUEUE_SIZE, 1));
-    ASSERT_TRUE(control.SetLine(kPortA, NULLMODEM_LINE_RI, NULLMODEM_LINE_FORCED_ON));
+    ASSERT_TRUE(control.FailNext(kPortA, TARN_NULLMODEM_REQ_SET_QUEUE_SIZE, 1));
+    ASSERT_TRUE(control.SetLine(kPortA, TARN_NULLMODEM_LINE_RI, TARN_NULLMODEM_LINE_FORCED_ON));
     ASSERT_TRUE(control.Pace(kPortA, true));
     ASSERT_TRUE(control.Reset(kPortA));
     Handle port = OpenSync(kPortA);
@@ -92,7 +92,7 @@ TEST_F(ControlTest, ResetClearsFaultsForcedLinesAndCounters) {
     EXPECT_EQ(ModemStatus(port.get()) & MS_RING_ON, 0u);
     auto state = control.State(kPortA);
     EXPECT_EQ(state.pacing, 0u);
-    EXPECT_EQ(state.requests[NULLMODEM_REQ_SET_QUEUE_SIZE], 1u);
+    EXPECT_EQ(state.requests[TARN_NULLMODEM_REQ_SET_QUEUE_SIZE], 1u);
 }
 
 TEST_F(ControlTest, UnpluggedPortFailsPendingAndNewRequestsAndDisappears) {
@@ -143,19 +143,19 @@ TEST_F(ControlTest, CountersCountRequestsByKindAndShowPendingWaits) {
     DWORD mask = 0;
     ASSERT_FALSE(WaitCommEvent(port.get(), &mask, ov.get()));
     auto state = control.State(kPortB);
-    EXPECT_EQ(state.requests[NULLMODEM_REQ_CREATE], 1u);
-    EXPECT_EQ(state.requests[NULLMODEM_REQ_GET_MODEMSTATUS], 3u);
-    EXPECT_EQ(state.requests[NULLMODEM_REQ_SET_DTR], 1u);
-    EXPECT_EQ(state.requests[NULLMODEM_REQ_CLR_DTR], 1u);
-    EXPECT_EQ(state.requests[NULLMODEM_REQ_SET_WAIT_MASK], 1u);
-    EXPECT_EQ(state.requests[NULLMODEM_REQ_WAIT_ON_MASK], 1u);
-    EXPECT_EQ(state.waitsPending, 1u);
-    EXPECT_EQ(state.waitMask, static_cast<uint32_t>(EV_CTS));
-    EXPECT_EQ(state.isOpen, 1u);
+    EXPECT_EQ(state.requests[TARN_NULLMODEM_REQ_CREATE], 1u);
+    EXPECT_EQ(state.requests[TARN_NULLMODEM_REQ_GET_MODEMSTATUS], 3u);
+    EXPECT_EQ(state.requests[TARN_NULLMODEM_REQ_SET_DTR], 1u);
+    EXPECT_EQ(state.requests[TARN_NULLMODEM_REQ_CLR_DTR], 1u);
+    EXPECT_EQ(state.requests[TARN_NULLMODEM_REQ_SET_WAIT_MASK], 1u);
+    EXPECT_EQ(state.requests[TARN_NULLMODEM_REQ_WAIT_ON_MASK], 1u);
+    EXPECT_EQ(state.waits_pending, 1u);
+    EXPECT_EQ(state.wait_mask, static_cast<uint32_t>(EV_CTS));
+    EXPECT_EQ(state.is_open, 1u);
     EXPECT_EQ(state.peer, static_cast<uint32_t>(kPortA));
     ASSERT_TRUE(SetCommMask(port.get(), 0));
     ASSERT_TRUE(ov.WaitDone(2000));
-    EXPECT_EQ(control.State(kPortB).waitsPending, 0u);
+    EXPECT_EQ(control.State(kPortB).waits_pending, 0u);
 }
 
 }  // namespace

@@ -34,13 +34,13 @@ TEST_F(EventTest, PendingWaitCompletesWithTheEventThatHappened) {
     DWORD mask = 0;
     ASSERT_TRUE(StartWait(ov, &mask));
     EXPECT_FALSE(ov.WaitDone(50)) << "nothing happened yet";
-    EXPECT_EQ(control.State(kPortB).waitsPending, 1u);
+    EXPECT_EQ(control.State(kPortB).waits_pending, 1u);
     ASSERT_TRUE(EscapeCommFunction(peer.get(), SETRTS));
     ASSERT_TRUE(ov.WaitDone(2000));
     DWORD n = 0, error = 0;
     EXPECT_TRUE(ov.Result(lines.get(), &n, &error));
     EXPECT_EQ(mask, static_cast<DWORD>(EV_CTS));
-    EXPECT_EQ(control.State(kPortB).waitsPending, 0u);
+    EXPECT_EQ(control.State(kPortB).waits_pending, 0u);
 }
 
 TEST_F(EventTest, DtrChangeReportsDsrAndDcdTogether) {
@@ -130,7 +130,7 @@ TEST_F(EventTest, CancelEndsAPendingWait) {
     DWORD error = 0;
     EXPECT_FALSE(ov.Result(lines.get(), nullptr, &error));
     EXPECT_EQ(error, static_cast<DWORD>(ERROR_OPERATION_ABORTED));
-    EXPECT_EQ(control.State(kPortB).waitsPending, 0u);
+    EXPECT_EQ(control.State(kPortB).waits_pending, 0u);
     // the port keeps working: a new wait sees the next event
     Overlapped next;
     ASSERT_TRUE(StartWait(next, &mask));
@@ -152,14 +152,14 @@ TEST_F(EventTest, ClosingThePortEndsItsPendingRequests) {
     ASSERT_FALSE(ReadFile(port.get(), buffer, sizeof buffer, nullptr, read.get()));
     ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
     auto state = control.State(kPortA + 2);
-    EXPECT_EQ(state.waitsPending, 1u);
-    EXPECT_EQ(state.readsPending, 1u);
+    EXPECT_EQ(state.waits_pending, 1u);
+    EXPECT_EQ(state.reads_pending, 1u);
     port.reset();
     EXPECT_TRUE(wait.WaitDone(2000));
     EXPECT_TRUE(read.WaitDone(2000));
     state = control.State(kPortA + 2);
-    EXPECT_EQ(state.isOpen, 0u);
-    EXPECT_EQ(state.waitsPending + state.readsPending, 0u);
+    EXPECT_EQ(state.is_open, 0u);
+    EXPECT_EQ(state.waits_pending + state.reads_pending, 0u);
     Handle again = OpenSync(kPortA + 2);
     EXPECT_TRUE(again.valid());
     EXPECT_TRUE(SetupComm(again.get(), 4096, 4096));

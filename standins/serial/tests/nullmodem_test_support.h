@@ -13,7 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "../nullmodem_control.h"
+#include "nullmodem_control.h"
+#include "common/stopwatch.h"
 #include "platform/unique_handle.h"
 
 namespace nulltest {
@@ -64,22 +65,13 @@ private:
     OVERLAPPED ov_{};
 };
 
-class Stopwatch {
-public:
-    Stopwatch() : start_(std::chrono::steady_clock::now()) {}
-    double Ms() const {
-        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start_).count();
-    }
-
-private:
-    std::chrono::steady_clock::time_point start_;
-};
+using tarn::test::Stopwatch;
 
 // Client of the control device.
 class Control {
 public:
     Control()
-        : h_(CreateFileW(NULLMODEM_CONTROL_PATH, GENERIC_READ | GENERIC_WRITE,
+        : h_(CreateFileW(TARN_NULLMODEM_CONTROL_PATH, GENERIC_READ | GENERIC_WRITE,
                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr)) {}
     bool valid() const { return h_.valid(); }
 
@@ -88,31 +80,31 @@ public:
         DWORD n = 0;
         return DeviceIoControl(h_.get(), code, const_cast<In *>(&in), sizeof in, out, outSize, &n, nullptr) != FALSE;
     }
-    bool Info(NULLMODEM_INFO *info) {
+    bool Info(TarnNullModemInfo *info) {
         DWORD n = 0;
-        return DeviceIoControl(h_.get(), IOCTL_NULLMODEM_GET_INFO, nullptr, 0, info, sizeof *info, &n, nullptr) != FALSE;
+        return DeviceIoControl(h_.get(), TARN_NULLMODEM_CONTROL_GET_INFO, nullptr, 0, info, sizeof *info, &n, nullptr) != FALSE;
     }
-    NULLMODEM_PORT_STATE State(int port) {
-        NULLMODEM_PORT_STATE s{};
-        NULLMODEM_PORT_REF ref{static_cast<uint32_t>(port)};
-        EXPECT_TRUE(Send(IOCTL_NULLMODEM_GET_PORT, ref, &s, sizeof s)) << "port " << port;
+    TarnNullModemPortState State(int port) {
+        TarnNullModemPortState s{};
+        TarnNullModemPortRef ref{static_cast<uint32_t>(port)};
+        EXPECT_TRUE(Send(TARN_NULLMODEM_CONTROL_GET_PORT, ref, &s, sizeof s)) << "port " << port;
         return s;
     }
-    bool Reset(int port) { return Send(IOCTL_NULLMODEM_RESET_PORT, NULLMODEM_PORT_REF{static_cast<uint32_t>(port)}); }
-    bool SetLine(int port, NULLMODEM_LINE line, NULLMODEM_LINE_SOURCE source) {
-        return Send(IOCTL_NULLMODEM_SET_LINE, NULLMODEM_LINE_REQUEST{static_cast<uint32_t>(port),
+    bool Reset(int port) { return Send(TARN_NULLMODEM_CONTROL_RESET_PORT, TarnNullModemPortRef{static_cast<uint32_t>(port)}); }
+    bool SetLine(int port, TARN_NULLMODEM_LINE line, TARN_NULLMODEM_LINE_SOURCE source) {
+        return Send(TARN_NULLMODEM_CONTROL_SET_LINE, TarnNullModemLineRequest{static_cast<uint32_t>(port),
                                                                    static_cast<uint32_t>(line),
                                                                    static_cast<uint32_t>(source)});
     }
     bool FailNext(int port, uint32_t kind, uint32_t count, int32_t status = static_cast<int32_t>(0xC0000001u)) {
-        return Send(IOCTL_NULLMODEM_FAIL_NEXT,
-                    NULLMODEM_FAULT_REQUEST{static_cast<uint32_t>(port), kind, count, status});
+        return Send(TARN_NULLMODEM_CONTROL_FAIL_NEXT,
+                    TarnNullModemFaultRequest{static_cast<uint32_t>(port), kind, count, status});
     }
     bool Plug(int port, bool on) {
-        return Send(IOCTL_NULLMODEM_SET_PLUGGED, NULLMODEM_SWITCH_REQUEST{static_cast<uint32_t>(port), on ? 1u : 0u});
+        return Send(TARN_NULLMODEM_CONTROL_SET_PLUGGED, TarnNullModemSwitchRequest{static_cast<uint32_t>(port), on ? 1u : 0u});
     }
     bool Pace(int port, bool on) {
-        return Send(IOCTL_NULLMODEM_SET_PACING, NULLMODEM_SWITCH_REQUEST{static_cast<uint32_t>(port), on ? 1u : 0u});
+        return Send(TARN_NULLMODEM_CONTROL_SET_PACING, TarnNullModemSwitchRequest{static_cast<uint32_t>(port), on ? 1u : 0u});
     }
 
 private:
@@ -127,7 +119,7 @@ protected:
         for (int port : {kPortA, kPortB, kPortA + 2, kPortB + 2}) {
             ASSERT_TRUE(control.Reset(port));
             // the previous test closed its handles; their close requests are in front of ours
-            ASSERT_EQ(control.State(port).isOpen, 0u) << "port " << port << " still open";
+            ASSERT_EQ(control.State(port).is_open, 0u) << "port " << port << " still open";
         }
     }
 

@@ -26,7 +26,7 @@ TEST_F(OpenTest, SecondHandleOfAnOpenPortIsRefused) {
     }
     // the first handle is unaffected
     EXPECT_TRUE(SetupComm(first.get(), 4096, 4096));
-    EXPECT_EQ(control.State(kPortA).isOpen, 1u);
+    EXPECT_EQ(control.State(kPortA).is_open, 1u);
 
     second.reset();  // closing the refused handle does not close the port
     EXPECT_TRUE(SetupComm(first.get(), 4096, 4096));
@@ -90,7 +90,7 @@ TEST_F(OpenTest, SecondOpenOfAnIdleHandleIsRefusedOnceTheFirstIsUsed) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_LT(clock.Ms(), 2000.0) << "the refusal waited for the grace to run out";
     EXPECT_TRUE(GetCommState(first.get(), &dcb));
-    EXPECT_EQ(control.State(kPortA).isOpen, 1u);
+    EXPECT_EQ(control.State(kPortA).is_open, 1u);
 }
 
 TEST_F(OpenTest, LineHandleWithNoAccessAndOverlappedDrivesLines) {
@@ -173,7 +173,7 @@ TEST_F(OpenTest, ByteDriverSetupSequenceIsKept) {
     ASSERT_TRUE(GetCommProperties(port.get(), &props));
     EXPECT_EQ(props.dwCurrentRxQueue, 4096u);
     EXPECT_EQ(props.dwCurrentTxQueue, 4096u);
-    EXPECT_EQ(control.State(kPortA).baudRate, 19200u);
+    EXPECT_EQ(control.State(kPortA).baud_rate, 19200u);
 
     // a later SetCommState with DTR control still disabled leaves an escaped DTR alone
     ASSERT_TRUE(EscapeCommFunction(port.get(), SETDTR));
@@ -205,10 +205,10 @@ TEST_F(OpenTest, InvalidSettingsAreRefusedAndLeaveThePortAsItWas) {
 
 TEST_F(OpenTest, PortsAreListedInTheSerialPortMap) {
     std::vector<std::wstring> ports = PortMapNames();
-    NULLMODEM_INFO info{};
+    TarnNullModemInfo info{};
     ASSERT_TRUE(control.Info(&info));
-    ASSERT_GE(info.portCount, 4u);
-    for (uint32_t i = 0; i < info.portCount; i++) {
+    ASSERT_GE(info.port_count, 4u);
+    for (uint32_t i = 0; i < info.port_count; i++) {
         std::wstring name = L"COM" + std::to_wstring(info.ports[i]);
         EXPECT_NE(std::find(ports.begin(), ports.end(), name), ports.end()) << "missing COM" << info.ports[i];
     }

@@ -61,8 +61,8 @@ TEST_F(WiringTest, BytesWrittenArriveInThePeersInputQueue) {
     ASSERT_TRUE(WriteAll(b.get(), std::string("\0\xff\x11\x13", 4)));
     ASSERT_TRUE(SetTimeouts(a.get(), 0, 0, 1000));
     EXPECT_EQ(ReadSome(a.get(), 4), std::string("\0\xff\x11\x13", 4)) << "binary bytes pass unchanged";
-    EXPECT_EQ(control.State(kPortA).bytesSent, 12u);
-    EXPECT_EQ(control.State(kPortB).bytesReceived, 12u);
+    EXPECT_EQ(control.State(kPortA).bytes_sent, 12u);
+    EXPECT_EQ(control.State(kPortB).bytes_received, 12u);
 }
 
 TEST_F(WiringTest, MoreThanAQueueSizeStaysForTheNextRead) {
@@ -91,9 +91,9 @@ TEST_F(WiringTest, BytesToAClosedPeerAreLostAndTheWriteStillCompletes) {
 TEST_F(WiringTest, BreakRaisesThePeersBreakEventAndError) {
     ASSERT_TRUE(SetCommMask(b.get(), EV_BREAK));
     ASSERT_TRUE(SetCommBreak(a.get()));
-    EXPECT_EQ(control.State(kPortA).breakOn, 1u);
+    EXPECT_EQ(control.State(kPortA).break_on, 1u);
     ASSERT_TRUE(ClearCommBreak(a.get()));
-    EXPECT_EQ(control.State(kPortA).breakOn, 0u);
+    EXPECT_EQ(control.State(kPortA).break_on, 0u);
     DWORD errors = 0;
     COMSTAT stat{};
     ASSERT_TRUE(ClearCommError(b.get(), &errors, &stat));

@@ -1,6 +1,6 @@
 // standin.exe from the outside: exit codes, and that each serial command
 // reaches the null-modem stand-in.
-#include "../../serial/tests/nullmodem_test_support.h"
+#include "nullmodem_test_support.h"
 
 using namespace nulltest;
 
@@ -79,11 +79,11 @@ TEST_F(StandinToolTest, ListShowsEveryPairAndShowCountsRequests) {
 
 TEST_F(StandinToolTest, LineForcesAndReleasesAnInput) {
     EXPECT_EQ(RunTool(L"serial line com22 dcd on").exitCode, 0u);
-    EXPECT_EQ(control.State(kPortB).lineSource[NULLMODEM_LINE_DCD], static_cast<uint32_t>(NULLMODEM_LINE_FORCED_ON));
+    EXPECT_EQ(control.State(kPortB).line_source[TARN_NULLMODEM_LINE_DCD], static_cast<uint32_t>(TARN_NULLMODEM_LINE_FORCED_ON));
     EXPECT_EQ(RunTool(L"serial line 22 dcd off").exitCode, 0u);
-    EXPECT_EQ(control.State(kPortB).lineSource[NULLMODEM_LINE_DCD], static_cast<uint32_t>(NULLMODEM_LINE_FORCED_OFF));
+    EXPECT_EQ(control.State(kPortB).line_source[TARN_NULLMODEM_LINE_DCD], static_cast<uint32_t>(TARN_NULLMODEM_LINE_FORCED_OFF));
     EXPECT_EQ(RunTool(L"serial line COM22 dcd wired").exitCode, 0u);
-    EXPECT_EQ(control.State(kPortB).lineSource[NULLMODEM_LINE_DCD], static_cast<uint32_t>(NULLMODEM_LINE_WIRED));
+    EXPECT_EQ(control.State(kPortB).line_source[TARN_NULLMODEM_LINE_DCD], static_cast<uint32_t>(TARN_NULLMODEM_LINE_WIRED));
 }
 
 TEST_F(StandinToolTest, RingPulsesRiOnAnOpenPort) {

@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <stdlib.h>
 
-#include "../usb_control.h"
+#include "usb_control.h"
 
 int wmain(int argc, wchar_t **argv)
 {

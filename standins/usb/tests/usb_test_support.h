@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "../usb_control.h"
+#include "usb_control.h"
 #include "platform/unique_handle.h"
 
 namespace usbtest {
