@@ -16,9 +16,10 @@
 #include <optional>
 
 #include "digitalio/control_port.h"
-#include "digitalio/firing_gate.h"
-#include "digitalio/sink_list.h"
-#include "digitalio/worker_thread.h"
+#include "events/firing_gate.h"
+#include "digitalio/event_ids.h"
+#include "events/sink_list.h"
+#include "events/worker_thread.h"
 #include "platform/com_ptr.h"
 #include "platform/unique_handle.h"
 

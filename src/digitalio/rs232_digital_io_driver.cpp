@@ -5,7 +5,7 @@
 #include <cwchar>
 
 #include "automation/error_report.h"
-#include "digitalio/connection_enumerators.h"
+#include "events/connection_enumerators.h"
 #include "automation/out_values.h"
 
 namespace tarn {

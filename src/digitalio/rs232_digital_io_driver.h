@@ -5,10 +5,11 @@
 #include <atomic>
 
 #include "TarnDriver.h"
-#include "digitalio/connection_point.h"
+#include "events/connection_point.h"
 #include "digitalio/control_port.h"
 #include "digitalio/input_monitor.h"
-#include "digitalio/sink_list.h"
+#include "digitalio/event_ids.h"
+#include "events/sink_list.h"
 #include "automation/unique_bstr.h"
 #include "module/automation_object.h"
 #include "platform/critical_section.h"

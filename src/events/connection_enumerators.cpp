@@ -1,4 +1,4 @@
-#include "digitalio/connection_enumerators.h"
+#include "events/connection_enumerators.h"
 
 #include <memory>
 #include <new>

@@ -1,10 +1,10 @@
-#include "digitalio/connection_point.h"
+#include "events/connection_point.h"
 
 #include <olectl.h>
 
 #include <new>
 
-#include "digitalio/connection_enumerators.h"
+#include "events/connection_enumerators.h"
 #include "platform/com_ptr.h"
 
 namespace tarn {

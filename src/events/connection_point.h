@@ -1,12 +1,12 @@
 #pragma once
-// ConnectionPoint: the driver's one connection point, for the events of
-// _IRs232DigitalIoDriverEvents.  It lives inside the driver object and counts
-// its references on the object, so a client that holds it keeps the object
-// alive; it answers only IConnectionPoint and IUnknown.
+// ConnectionPoint: an object's one connection point, for the event interface
+// it is made with.  It lives inside the object and counts its references on
+// the object, so a client that holds it keeps the object alive; it answers
+// only IConnectionPoint and IUnknown.
 #include <windows.h>
 #include <ocidl.h>
 
-#include "digitalio/sink_list.h"
+#include "events/sink_list.h"
 
 namespace tarn {
 

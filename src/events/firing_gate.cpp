@@ -1,4 +1,4 @@
-#include "digitalio/firing_gate.h"
+#include "events/firing_gate.h"
 
 #include <new>
 

@@ -1,4 +1,4 @@
-#include "digitalio/sink_list.h"
+#include "events/sink_list.h"
 
 #include <algorithm>
 #include <cstdint>

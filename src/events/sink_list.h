@@ -1,6 +1,6 @@
 #pragma once
-// SinkList: the connected event sinks of one driver object, and the firing of
-// an event to all of them.
+// SinkList: the connected event sinks of one object, and the firing of an
+// event to all of them.
 //
 // Slots: none while empty, one sink held alone after the first connection, an
 // array of 4 (doubled when full, never shrunk or compacted) once a second sink
@@ -22,14 +22,11 @@
 #include <memory>
 #include <vector>
 
-#include "digitalio/firing_gate.h"
+#include "events/firing_gate.h"
 #include "platform/com_ptr.h"
 #include "platform/critical_section.h"
 
 namespace tarn {
-
-// DISPIDs of _IRs232DigitalIoDriverEvents.
-enum EventId : DISPID { kOnText = 1, kOnDSR = 2, kOnCTS = 3, kOnDCD = 4, kOnRI = 5 };
 
 class SinkList {
 public:

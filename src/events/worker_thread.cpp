@@ -1,4 +1,4 @@
-#include "digitalio/worker_thread.h"
+#include "events/worker_thread.h"
 
 namespace tarn {
 

@@ -32,12 +32,16 @@ public:
                         VARIANT* result, EXCEPINFO* exception, UINT* argumentError) override {
         TypeInfoHolder& holder = Holder();
         RETURN_IF_FAILED(holder.Load(lcid));
-        return InvokeWithScriptArrays(holder.Loaded(), __uuidof(Dual), static_cast<Dual*>(this), id,
+        return InvokeWithScriptArrays(holder.Loaded(), holder.ScriptArrays(), static_cast<Dual*>(this), id,
                                       flags, params, result, exception, argumentError);
     }
 
 private:
-    static TypeInfoHolder& Holder() noexcept { return Module().TypeInfo(__uuidof(Dual)); }
+    // Found in the object map once per interface, not on every call.
+    static TypeInfoHolder& Holder() noexcept {
+        static TypeInfoHolder& holder = Module().TypeInfo(__uuidof(Dual));
+        return holder;
+    }
 };
 
 template <class Dual>

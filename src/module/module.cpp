@@ -14,7 +14,7 @@ void ModuleRecord::Attach(HINSTANCE instance) noexcept {
     instance_ = instance;
     libraryId_ = &LIBID_TarnDriver;
     for (int i = 0; i < kObjectMapSize; ++i) {
-        interfaceTypes_[i].Init(*kObjectMap[i].dualInterface);
+        interfaceTypes_[i].Init(*kObjectMap[i].dualInterface, kObjectMap[i].scriptArrays);
         classTypes_[i].Init(*kObjectMap[i].clsid);
     }
     unknownType_.Init(GUID_NULL);

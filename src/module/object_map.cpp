@@ -10,11 +10,12 @@
 namespace tarn {
 
 const ObjectMapEntry kObjectMap[kObjectMapSize] = {
-    {&CLSID_Rs232Driver, &IID_IRs232Driver, IDR_RS232DRIVER, &CreateInstance<Rs232Driver>},
-    {&CLSID_UsbDriver, &IID_IUsbDriver, IDR_USBDRIVER, &CreateInstance<UsbDriver>},
+    {&CLSID_Rs232Driver, &IID_IRs232Driver, IDR_RS232DRIVER, &CreateInstance<Rs232Driver>, {}},
+    {&CLSID_UsbDriver, &IID_IUsbDriver, IDR_USBDRIVER, &CreateInstance<UsbDriver>, TableOf(UsbDriver::kScriptArrays)},
     {&CLSID_Rs232DigitalIoDriver, &IID_IRs232DigitalIoDriver, IDR_RS232DIGITALIODRIVER,
-     &CreateInstance<Rs232DigitalIoDriver>},
-    {&CLSID_DriverEnumerator, &IID_IDriverEnumerator, IDR_DRIVERENUMERATOR, &CreateInstance<DriverEnumerator>},
+     &CreateInstance<Rs232DigitalIoDriver>, {}},
+    {&CLSID_DriverEnumerator, &IID_IDriverEnumerator, IDR_DRIVERENUMERATOR, &CreateInstance<DriverEnumerator>,
+     TableOf(DriverEnumerator::kScriptArrays)},
 };
 
 }  // namespace tarn

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <unknwn.h>
 
+#include "module/script_arrays.h"
+
 namespace tarn {
 
 using CreateFunction = HRESULT (*)(IUnknown* outer, REFIID iid, void** out);
@@ -12,6 +14,7 @@ struct ObjectMapEntry {
     const IID* dualInterface;
     UINT registryScript;  // resource "REGISTRY" holding the class's registrar script
     CreateFunction create;
+    ScriptArrayTable scriptArrays;  // the dual interface's parameters that take a script's arrays
 };
 
 constexpr int kObjectMapSize = 4;

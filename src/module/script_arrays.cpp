@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "TarnDriver.h"
 #include "automation/array_shape.h"
 #include "automation/byte_array.h"
 #include "automation/hresult.h"
@@ -11,28 +10,9 @@
 namespace tarn {
 namespace {
 
-enum class ScriptArray { BytesInPlace, PortList };
-
-struct ScriptArrayParameter {
-    const IID* iid;
-    DISPID method;
-    UINT position;  // of the parameter, counted from the left from 0
-    ScriptArray kind;
-};
-
-constexpr DISPID kEnumeratePorts = 100;
-constexpr DISPID kWriteMainEndpoint = 105;
-constexpr DISPID kReadMainEndpoint = 106;
-
-const ScriptArrayParameter kParameters[] = {
-    {&IID_IDriverEnumerator, kEnumeratePorts, 1, ScriptArray::PortList},
-    {&IID_IUsbDriver, kWriteMainEndpoint, 1, ScriptArray::BytesInPlace},
-    {&IID_IUsbDriver, kReadMainEndpoint, 1, ScriptArray::BytesInPlace},
-};
-
-const ScriptArrayParameter* FindParameter(REFIID iid, DISPID id) noexcept {
-    for (const auto& parameter : kParameters) {
-        if (parameter.method == id && ::IsEqualIID(iid, *parameter.iid)) return &parameter;
+const ScriptArrayParameter* FindParameter(ScriptArrayTable arrays, DISPID id) noexcept {
+    for (size_t i = 0; i < arrays.count; ++i) {
+        if (arrays.entries[i].method == id) return &arrays.entries[i];
     }
     return nullptr;
 }
@@ -112,9 +92,9 @@ bool IsArrayReferenceOfKind(VARTYPE vt, ScriptArray kind) noexcept {
 
 // The call on an argument list of our own, in which the script forms are
 // replaced by what the methods take.
-HRESULT InvokeAdapted(ITypeInfo* info, REFIID iid, IDispatch* self, DISPID id, WORD flags, DISPPARAMS& adapted,
-                      VARIANT* result, EXCEPINFO* exception, UINT* argumentError) noexcept {
-    const ScriptArrayParameter* parameter = FindParameter(iid, id);
+HRESULT InvokeAdapted(ITypeInfo* info, ScriptArrayTable arrays, IDispatch* self, DISPID id, WORD flags,
+                      DISPPARAMS& adapted, VARIANT* result, EXCEPINFO* exception, UINT* argumentError) noexcept {
+    const ScriptArrayParameter* parameter = FindParameter(arrays, id);
     VARIANT* argument = parameter ? FindArgument(adapted, parameter->position) : nullptr;
     // Any other reference in an array parameter's place is refused here: the
     // type information's dispatch would hand its pointer on as an array.
@@ -201,7 +181,7 @@ HRESULT InvokeAdapted(ITypeInfo* info, REFIID iid, IDispatch* self, DISPID id, W
 
 }  // namespace
 
-HRESULT InvokeWithScriptArrays(ITypeInfo* info, REFIID iid, IDispatch* self, DISPID id, WORD flags,
+HRESULT InvokeWithScriptArrays(ITypeInfo* info, ScriptArrayTable arrays, IDispatch* self, DISPID id, WORD flags,
                                DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
                                UINT* argumentError) noexcept {
     RETURN_IF_FAILED(CheckArgumentList(params));
@@ -213,7 +193,7 @@ HRESULT InvokeWithScriptArrays(ITypeInfo* info, REFIID iid, IDispatch* self, DIS
     PositionalArguments arranged;
     RETURN_IF_FAILED(arranged.Arrange(info, id, flags, *params, argumentError));
     const HRESULT hr =
-        InvokeAdapted(info, iid, self, id, flags, *arranged.Params(), result, exception, argumentError);
+        InvokeAdapted(info, arrays, self, id, flags, *arranged.Params(), result, exception, argumentError);
     if (argumentError && (hr == DISP_E_TYPEMISMATCH || hr == DISP_E_PARAMNOTFOUND))
         *argumentError = arranged.CallerIndex(*argumentError);
     return hr;

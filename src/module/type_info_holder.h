@@ -10,12 +10,18 @@
 #include <memory>
 
 #include "automation/unique_bstr.h"
+#include "module/script_arrays.h"
 
 namespace tarn {
 
 class TypeInfoHolder {
 public:
-    void Init(const GUID& guid) noexcept { guid_ = &guid; }
+    void Init(const GUID& guid, ScriptArrayTable scriptArrays = {}) noexcept {
+        guid_ = &guid;
+        scriptArrays_ = scriptArrays;
+    }
+    // The interface's parameters that take a script's arrays.
+    ScriptArrayTable ScriptArrays() const noexcept { return scriptArrays_; }
 
     // Loads on first use with the caller's locale; a failed load is retried by
     // the next caller.
@@ -40,6 +46,7 @@ private:
     bool FindCached(const wchar_t* name, DISPID& id) const noexcept;
 
     const GUID* guid_ = nullptr;
+    ScriptArrayTable scriptArrays_;
     std::atomic<ITypeInfo*> info_{nullptr};
     std::unique_ptr<CachedName[]> names_;
     UINT nameCount_ = 0;

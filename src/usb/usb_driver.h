@@ -5,6 +5,7 @@
 // Failures are reported by HRESULT alone, never with error information.
 #include "TarnDriver.h"
 #include "module/automation_object.h"
+#include "usb/dispids.h"
 #include "platform/critical_section.h"
 #include "platform/unique_handle.h"
 
@@ -14,6 +15,11 @@ class UsbDriver : public AutomationObject<IUsbDriver, CLSID_UsbDriver> {
 public:
     using Interfaces = AutomationInterfaces<IUsbDriver>;
     static constexpr bool kAtomicRefCount = true;
+    // Scripts pass their byte arrays in variables: both transfers work in place on the array the variable holds.
+    static constexpr ScriptArrayParameter kScriptArrays[] = {
+        {TARN_DISPID_WRITE_MAIN_ENDPOINT, 1, ScriptArray::BytesInPlace},
+        {TARN_DISPID_READ_MAIN_ENDPOINT, 1, ScriptArray::BytesInPlace},
+    };
 
     STDMETHODIMP Open(ETNDevice etnltDevice, short nDeviceNbr, VARIANT_BOOL* pbSuccess) override;
     STDMETHODIMP Close() override;

@@ -15,12 +15,11 @@
 #include <vector>
 
 #include "TarnDriver.h"
+#include "digitalio/event_ids.h"
 #include "platform/com_ptr.h"
 #include "platform/critical_section.h"
 
 namespace tarn::test {
-
-enum EventId : DISPID { kOnText = 1, kOnDSR = 2, kOnCTS = 3, kOnDCD = 4, kOnRI = 5 };
 
 struct Event {
     DISPID id = 0;
