@@ -47,13 +47,29 @@ void TypeInfoHolder::BuildNameCache(ITypeInfo* info) noexcept {
     nameCount_ = count;
 }
 
+namespace {
+
+// Names are matched as the type information matches them, whatever their
+// case; the cache folds ASCII letters only and leaves other names to it.
+bool EqualsFoldingAscii(const wchar_t* cached, const wchar_t* name, size_t length) noexcept {
+    for (size_t i = 0; i < length; ++i) {
+        wchar_t a = cached[i], b = name[i];
+        if (a > 0x7F || b > 0x7F) return false;
+        if (a >= L'A' && a <= L'Z') a = static_cast<wchar_t>(a - L'A' + L'a');
+        if (b >= L'A' && b <= L'Z') b = static_cast<wchar_t>(b - L'A' + L'a');
+        if (a != b) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool TypeInfoHolder::FindCached(const wchar_t* name, DISPID& id) const noexcept {
     if (!name) return false;
     const size_t length = wcslen(name);
     for (UINT i = nameCount_; i-- > 0;) {
         const CachedName& entry = names_[i];
-        if (entry.name && entry.length == length &&
-            wmemcmp(entry.name.get(), name, length) == 0) {
+        if (entry.name && entry.length == length && EqualsFoldingAscii(entry.name.get(), name, length)) {
             id = entry.id;
             return true;
         }
@@ -73,12 +89,12 @@ HRESULT TypeInfoHolder::GetTypeInfo(LCID lcid, ITypeInfo** out) noexcept {
 HRESULT TypeInfoHolder::GetIDsOfNames(LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) noexcept {
     // The type information's own lookup would read through them.
     if (count > 0 && (!names || !ids)) return E_INVALIDARG;
+    if (count == 0) return S_OK;
     RETURN_IF_FAILED(Load(lcid));
-    for (UINT i = 0; i < count; ++i) {
-        if (!FindCached(names[i], ids[i]))
-            return Loaded()->GetIDsOfNames(names, count, ids);
-    }
-    return S_OK;
+    // The cache holds member names; names after the first are the member's
+    // parameters, which the type information resolves.
+    if (count == 1 && FindCached(names[0], ids[0])) return S_OK;
+    return Loaded()->GetIDsOfNames(names, count, ids);
 }
 
 void TypeInfoHolder::Release() noexcept {

@@ -1,8 +1,8 @@
 #pragma once
 // Type information of one interface or class, loaded from the registered type
 // library on first use and kept for the life of the module.  The names of the
-// interface's functions are cached, so the common lookup (a name written as in
-// the library) is a comparison rather than a call into the type information.
+// interface's functions are cached, so the common lookup (one member's name,
+// in any case) is a comparison rather than a call into the type information.
 #include <windows.h>
 #include <oaidl.h>
 
