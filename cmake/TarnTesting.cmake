@@ -34,6 +34,7 @@ endfunction()
 function(tarn_add_bench name)
     add_executable(${name} ${ARGN})
     target_link_libraries(${name} PRIVATE ole32 oleaut32 uuid)
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/bench)
     add_custom_target(run_${name} COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:${name}>
                       DEPENDS ${name} USES_TERMINAL)
     add_dependencies(bench run_${name})

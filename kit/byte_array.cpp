@@ -21,47 +21,40 @@ HRESULT ByteArrayArg::open(const VARIANT& arg)
         problem_ = text;
         return DISP_E_TYPEMISMATCH;
     }
-    SAFEARRAY* array = (value->vt & VT_BYREF) ? (value->pparray ? *value->pparray : nullptr)
-                                              : value->parray;
-    if (!array) {
+    // The library reads arrays passed by value: a reference is read through.
+    VARIANT byValue;
+    byValue.vt = type;
+    byValue.parray = (value->vt & VT_BYREF) ? (value->pparray ? *value->pparray : nullptr) : value->parray;
+    if (!byValue.parray) {
         problem_ = L"The byte array is missing (null array)";
         return E_INVALIDARG;
     }
-    if (SafeArrayGetDim(array) != 1) {
+    if (SafeArrayGetDim(byValue.parray) != 1) {
         problem_ = L"A byte array must have exactly one dimension";
         return E_INVALIDARG;
     }
-    LONG lower = 0, upper = -1;
-    SafeArrayGetLBound(array, 1, &lower);
-    SafeArrayGetUBound(array, 1, &upper);
-    lock_.emplace(array);
-    if (!lock_->ok()) {
-        lock_.reset();
+    input_.emplace(byValue, tarn::Dimensions::ExactlyOne);
+    if (!input_->ok()) {
+        input_.reset();
         problem_ = L"The byte array's data cannot be accessed (it is locked)";
         return E_INVALIDARG;
     }
-    data_ = lock_->bytes();
-    // The upper bound wraps with the count for lower bounds near the limit;
-    // the difference modulo 2^32 is the element count for every lower bound.
-    size_ = static_cast<ULONG>(upper) - static_cast<ULONG>(lower) + 1u;
     return S_OK;
 }
 
 HRESULT NewByteArray::create(ULONG count)
 {
-    SAFEARRAYBOUND bound{count, 0};
-    array_.reset(SafeArrayCreate(VT_UI1, 1, &bound));
-    if (!array_.get()) return E_OUTOFMEMORY;
-    lock_.emplace(array_.get());
-    if (!lock_->ok()) return E_OUTOFMEMORY;
+    array_ = tarn::CreateByteArray(static_cast<LONG>(count));
+    if (!array_ || count > 0x7FFFFFFFu) return E_OUTOFMEMORY;
+    access_.emplace(array_.get());
+    if (!access_->ok()) return E_OUTOFMEMORY;
     return S_OK;
 }
 
 void NewByteArray::moveTo(VARIANT* out)
 {
-    lock_.reset();
-    out->vt = VT_ARRAY | VT_UI1;
-    out->parray = array_.release();
+    access_.reset();
+    tarn::HandOutByteArray(std::move(array_), out);
 }
 
 }  // namespace tarnkit

@@ -1,5 +1,7 @@
-// Byte arrays as they cross an Automation interface: read from a VARIANT that a
-// script or program passes in, and handed out as a new VARIANT of type 0x2011.
+// Byte arrays as they cross an Automation interface, for script clients: the
+// library's byte-array input, reached also through the references scripts
+// pass (VT_BYREF | VT_VARIANT, VT_BYREF | VT_ARRAY), with a message for each
+// refusal; and a new array handed out as a VARIANT of type 0x2011.
 #pragma once
 
 #include <optional>
@@ -17,14 +19,12 @@ public:
     // On failure returns DISP_E_TYPEMISMATCH or E_INVALIDARG and fills problem().
     HRESULT open(const VARIANT& arg);
 
-    const BYTE* data() const { return data_; }
-    ULONG size() const { return size_; }
+    const BYTE* data() const { return input_ ? input_->data() : nullptr; }
+    ULONG size() const { return input_ ? input_->size() : 0; }
     const std::wstring& problem() const { return problem_; }
 
 private:
-    std::optional<SafeArrayData> lock_;
-    const BYTE* data_ = nullptr;
-    ULONG size_ = 0;
+    std::optional<tarn::ByteArrayInput> input_;
     std::wstring problem_;
 };
 
@@ -32,13 +32,13 @@ private:
 class NewByteArray {
 public:
     HRESULT create(ULONG count);  // E_OUTOFMEMORY when it cannot be allocated
-    BYTE* data() const { return lock_ ? lock_->bytes() : nullptr; }
+    BYTE* data() const { return access_ ? access_->data() : nullptr; }
     // Unlocks the data and stores the array into an empty out VARIANT (type 0x2011).
     void moveTo(VARIANT* out);
 
 private:
     UniqueSafeArray array_;
-    std::optional<SafeArrayData> lock_;
+    std::optional<SafeArrayDataAccess> access_;
 };
 
 }  // namespace tarnkit

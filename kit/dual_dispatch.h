@@ -29,7 +29,7 @@ public:
         // The type information's lookup would read through them.
         if (count > 0 && (!names || !ids)) return E_INVALIDARG;
         ComPtr<ITypeInfo> info;
-        RETURN_IF_FAILED(GetKitTypeInfo(*Iid, &info));
+        RETURN_IF_FAILED(GetKitTypeInfo(*Iid, info.put()));
         return info->GetIDsOfNames(names, count, ids);
     }
 
@@ -37,7 +37,7 @@ public:
                         EXCEPINFO* exception, UINT* argError) override
     {
         ComPtr<ITypeInfo> info;
-        RETURN_IF_FAILED(GetKitTypeInfo(*Iid, &info));
+        RETURN_IF_FAILED(GetKitTypeInfo(*Iid, info.put()));
         return info->Invoke(static_cast<DualInterface*>(this), id, flags, params, result, exception,
                             argError);
     }

@@ -49,16 +49,15 @@ STDMETHODIMP EventBridge::Connect(IDispatch* source, IDispatch* handler)
         const IID iid = events.iid;
 
         ComPtr<IConnectionPointContainer> container;
-        hr = source->QueryInterface(IID_PPV_ARGS(&container));
+        hr = source->QueryInterface(IID_IConnectionPointContainer, container.put_void());
         if (FAILED(hr)) return Fail(L"The source has no connection points", hr);
         ComPtr<IConnectionPoint> point;
-        hr = container->FindConnectionPoint(iid, &point);
+        hr = container->FindConnectionPoint(iid, point.put());
         if (FAILED(hr)) return FailWithCode(L"The source has no connection point for its event interface", hr);
 
-        ComPtr<EventSink> sink;
-        sink.Attach(new EventSink(std::move(events), handler));
+        ComPtr<EventSink> sink = ComPtr<EventSink>::Attach(new EventSink(std::move(events), handler));
         DWORD cookie = 0;
-        hr = point->Advise(static_cast<IDispatch*>(sink.Get()), &cookie);
+        hr = point->Advise(static_cast<IDispatch*>(sink.get()), &cookie);
         if (FAILED(hr)) {
             sink->detach();
             return FailWithCode(L"The source refused the connection", hr);

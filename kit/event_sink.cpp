@@ -14,9 +14,10 @@ EventSink::EventSink(SourceEvents events, ComPtr<IDispatch> handler)
 void EventSink::detach()
 {
     ComPtr<IDispatch> dropped;
-    handlerLock_.lock();
-    dropped.Swap(handler_);
-    handlerLock_.unlock();
+    {
+        Lock lock(handlerLock_);
+        std::swap(dropped, handler_);
+    }
     // `dropped` releases the handler here, outside the lock.
 }
 
@@ -59,9 +60,10 @@ STDMETHODIMP EventSink::Invoke(DISPID id, REFIID, LCID locale, WORD, DISPPARAMS*
         if (name == events_.names.end()) return DISP_E_MEMBERNOTFOUND;
 
         ComPtr<IDispatch> handler;
-        handlerLock_.lock();
-        handler = handler_;
-        handlerLock_.unlock();
+        {
+            Lock lock(handlerLock_);
+            handler = handler_;
+        }
         if (!handler) return S_OK;
 
         // Arguments go on as they came (DISPPARAMS order, last first); named
@@ -73,7 +75,7 @@ STDMETHODIMP EventSink::Invoke(DISPID id, REFIID, LCID locale, WORD, DISPPARAMS*
         // class instances do not implement GetIDsOfNames); other objects through
         // IDispatch.  A handler without a method of this name does not want the event.
         ComPtr<IDispatchEx> handlerEx;
-        if (SUCCEEDED(handler.As(&handlerEx))) {
+        if (SUCCEEDED(handler.As(handlerEx))) {
             UniqueBstr bstrName(SysAllocStringLen(methodName.data(), static_cast<UINT>(methodName.size())));
             if (!bstrName.get()) return E_OUTOFMEMORY;
             DISPID method = DISPID_UNKNOWN;

@@ -25,12 +25,13 @@ HRESULT GetKitTypeInfo(REFGUID guid, ITypeInfo** info)
     if (!info) return E_POINTER;
     *info = nullptr;
     ModuleRecord& module = Module();
-    module.typeLibLock.lock();
     HRESULT hr = S_OK;
-    if (!module.typeLib)
-        hr = LoadTypeLibEx(ModulePath().c_str(), REGKIND_NONE, module.typeLib.ReleaseAndGetAddressOf());
-    ComPtr<ITypeLib> typeLib = module.typeLib;
-    module.typeLibLock.unlock();
+    ComPtr<ITypeLib> typeLib;
+    {
+        Lock lock(module.typeLibLock);
+        if (!module.typeLib) hr = LoadTypeLibEx(ModulePath().c_str(), REGKIND_NONE, module.typeLib.put());
+        typeLib = module.typeLib;
+    }
     RETURN_IF_FAILED(hr);
     return typeLib->GetTypeInfoOfGuid(guid, info);
 }
@@ -44,8 +45,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void* reserved)
         DisableThreadLibraryCalls(instance);
     } else if (reason == DLL_PROCESS_DETACH) {
         // At process exit other DLLs may already be gone: leave the type library be.
-        if (reserved == nullptr) tarnkit::Module().typeLib.Reset();
-        else tarnkit::Module().typeLib.Detach();
+        if (reserved == nullptr) tarnkit::Module().typeLib.reset();
+        else tarnkit::Module().typeLib.detach();
     }
     return TRUE;
 }

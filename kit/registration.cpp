@@ -93,12 +93,12 @@ class ModuleTypeLib {
 public:
     HRESULT load()
     {
-        RETURN_IF_FAILED(LoadTypeLibEx(ModulePath().c_str(), REGKIND_NONE, &typeLib_));
+        RETURN_IF_FAILED(LoadTypeLibEx(ModulePath().c_str(), REGKIND_NONE, typeLib_.put()));
         return typeLib_->GetLibAttr(&attr_);
     }
     ~ModuleTypeLib() { if (attr_) typeLib_->ReleaseTLibAttr(attr_); }
     const TLIBATTR& attr() const { return *attr_; }
-    ITypeLib* library() const { return typeLib_.Get(); }
+    ITypeLib* library() const { return typeLib_.get(); }
 
 private:
     ComPtr<ITypeLib> typeLib_;

@@ -29,7 +29,7 @@ HRESULT DefaultSourceOfCoclass(ITypeInfo* coclass, ComPtr<ITypeInfo>& events)
             continue;
         HREFTYPE ref = 0;
         RETURN_IF_FAILED(coclass->GetRefTypeOfImplType(i, &ref));
-        return coclass->GetRefTypeInfo(ref, &events);
+        return coclass->GetRefTypeInfo(ref, events.put());
     }
     return E_FAIL;
 }
@@ -38,12 +38,12 @@ HRESULT DefaultSourceOfCoclass(ITypeInfo* coclass, ComPtr<ITypeInfo>& events)
 HRESULT EventInfoByIid(ITypeInfo* classInfo, IDispatch* source, REFIID iid, ComPtr<ITypeInfo>& events)
 {
     ComPtr<ITypeInfo> anyInfo = classInfo;
-    if (!anyInfo) RETURN_IF_FAILED(source->GetTypeInfo(0, LOCALE_USER_DEFAULT, &anyInfo));
+    if (!anyInfo) RETURN_IF_FAILED(source->GetTypeInfo(0, LOCALE_USER_DEFAULT, anyInfo.put()));
     if (!anyInfo) return E_FAIL;
     ComPtr<ITypeLib> library;
     UINT index = 0;
-    RETURN_IF_FAILED(anyInfo->GetContainingTypeLib(&library, &index));
-    return library->GetTypeInfoOfGuid(iid, &events);
+    RETURN_IF_FAILED(anyInfo->GetContainingTypeLib(library.put(), &index));
+    return library->GetTypeInfoOfGuid(iid, events.put());
 }
 
 HRESULT ReadEventNames(ITypeInfo* events, SourceEvents& result, std::wstring& problem)
@@ -79,22 +79,23 @@ HRESULT FindSourceEvents(IDispatch* source, SourceEvents& events, std::wstring& 
 {
     ComPtr<ITypeInfo> classInfo;
     ComPtr<IProvideClassInfo> provideInfo;
-    if (SUCCEEDED(source->QueryInterface(IID_PPV_ARGS(&provideInfo)))) provideInfo->GetClassInfo(&classInfo);
+    if (SUCCEEDED(source->QueryInterface(IID_IProvideClassInfo, provideInfo.put_void())))
+        provideInfo->GetClassInfo(classInfo.put());
 
     ComPtr<ITypeInfo> eventInfo;
     IID iid = GUID_NULL;
     ComPtr<IProvideClassInfo2> provideInfo2;
-    if (SUCCEEDED(source->QueryInterface(IID_PPV_ARGS(&provideInfo2)))
+    if (SUCCEEDED(source->QueryInterface(IID_IProvideClassInfo2, provideInfo2.put_void()))
         && SUCCEEDED(provideInfo2->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &iid))) {
-        if (FAILED(EventInfoByIid(classInfo.Get(), source, iid, eventInfo))) {
+        if (FAILED(EventInfoByIid(classInfo.get(), source, iid, eventInfo))) {
             problem = L"The source's event interface is not described in its type library";
             return E_FAIL;
         }
-    } else if (!classInfo || FAILED(DefaultSourceOfCoclass(classInfo.Get(), eventInfo))) {
+    } else if (!classInfo || FAILED(DefaultSourceOfCoclass(classInfo.get(), eventInfo))) {
         problem = L"The source names no default event interface";
         return E_INVALIDARG;
     }
-    return ReadEventNames(eventInfo.Get(), events, problem);
+    return ReadEventNames(eventInfo.get(), events, problem);
 }
 
 }  // namespace tarnkit

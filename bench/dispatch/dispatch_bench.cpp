@@ -10,27 +10,11 @@
 #include <functional>
 
 #include "TarnDriver.h"
+#include "common/bench_timing.h"
 
 namespace {
 
-double Seconds(const std::function<void()>& work) {
-    LARGE_INTEGER frequency, start, end;
-    ::QueryPerformanceFrequency(&frequency);
-    ::QueryPerformanceCounter(&start);
-    work();
-    ::QueryPerformanceCounter(&end);
-    return static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-// The shortest of several rounds, the two sides alternating: the machine is shared.
-void BestOf(const std::function<void()>& first, const std::function<void()>& second, double& firstBest,
-            double& secondBest) {
-    firstBest = secondBest = 1e30;
-    for (int round = 0; round < 5; ++round) {
-        firstBest = std::min(firstBest, Seconds(first));
-        secondBest = std::min(secondBest, Seconds(second));
-    }
-}
+using tarn::bench::BestOf;
 
 constexpr int kCalls = 200000;
 

@@ -12,29 +12,13 @@
 #include <vector>
 
 #include "TarnDriver.h"
+#include "common/bench_timing.h"
 
 namespace {
 
-double Seconds(const std::function<void()>& work) {
-    LARGE_INTEGER frequency, start, end;
-    ::QueryPerformanceFrequency(&frequency);
-    ::QueryPerformanceCounter(&start);
-    work();
-    ::QueryPerformanceCounter(&end);
-    return static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-// The shortest of several rounds: the machine is shared, so the best round is
-// the one least disturbed.  Library and raw rounds alternate.
-constexpr int kRoundsEach = 5;
-void BestOf(const std::function<void()>& library, const std::function<void()>& raw, double& libraryBest,
-            double& rawBest) {
-    libraryBest = rawBest = 1e30;
-    for (int round = 0; round < kRoundsEach; ++round) {
-        libraryBest = std::min(libraryBest, Seconds(library));
-        rawBest = std::min(rawBest, Seconds(raw));
-    }
-}
+using tarn::bench::BestOf;
+using tarn::bench::kRoundsEach;
+using tarn::bench::Seconds;
 
 struct Pair {
     const char* what;

@@ -36,8 +36,8 @@ std::vector<BYTE> BytesOf(const VARIANT& v)
     SafeArrayGetLBound(v.parray, 1, &lower);
     SafeArrayGetUBound(v.parray, 1, &upper);
     EXPECT_EQ(lower, 0);
-    tarnkit::SafeArrayData data(v.parray);
-    out.assign(data.bytes(), data.bytes() + (upper - lower + 1));
+    tarnkit::SafeArrayDataAccess data(v.parray);
+    out.assign(data.data(), data.data() + (upper - lower + 1));
     return out;
 }
 
@@ -48,8 +48,8 @@ void MakeArray(VARIANT* v, VARTYPE type, LONG lower, const std::vector<BYTE>& by
     SAFEARRAY* array = SafeArrayCreate(type, 1, &bound);
     ASSERT_NE(array, nullptr);
     {
-        tarnkit::SafeArrayData data(array);
-        std::copy(bytes.begin(), bytes.end(), data.bytes());
+        tarnkit::SafeArrayDataAccess data(array);
+        std::copy(bytes.begin(), bytes.end(), data.data());
     }
     v->vt = VT_ARRAY | type;
     v->parray = array;
@@ -58,7 +58,7 @@ void MakeArray(VARIANT* v, VARTYPE type, LONG lower, const std::vector<BYTE>& by
 std::wstring ErrorDescription(std::wstring* source = nullptr)
 {
     ComPtr<IErrorInfo> info;
-    if (GetErrorInfo(0, &info) != S_OK || !info) return L"<none>";
+    if (GetErrorInfo(0, info.put()) != S_OK || !info) return L"<none>";
     UniqueBstr description, src;
     info->GetDescription(description.put());
     info->GetSource(src.put());
@@ -74,7 +74,7 @@ protected:
         ASSERT_EQ(CLSIDFromProgID(L"TarnKit.Bytes", &clsid), S_OK) << "TarnKit.dll is not registered";
         EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_Bytes));
         ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBytes,
-                                   reinterpret_cast<void**>(bytes.GetAddressOf())),
+                                   reinterpret_cast<void**>(bytes.put())),
                   S_OK);
     }
 
@@ -211,7 +211,7 @@ TEST_F(BytesTest, RejectsWhatIsNotAByteArray)
     }
 
     ComPtr<ISupportErrorInfo> supports;
-    ASSERT_EQ(bytes.As(&supports), S_OK);
+    ASSERT_EQ(bytes.As(supports), S_OK);
     EXPECT_EQ(supports->InterfaceSupportsErrorInfo(IID_IBytes), S_OK);
     EXPECT_EQ(supports->InterfaceSupportsErrorInfo(IID_IDispatch), S_FALSE);
 }
@@ -260,13 +260,13 @@ HRESULT CallByName(IDispatch* object, const wchar_t* name, std::vector<VARIANT> 
 TEST_F(BytesTest, WorksByNameAsScriptsCallIt)
 {
     ComPtr<IDispatch> dispatch;
-    ASSERT_EQ(bytes.As(&dispatch), S_OK);
+    ASSERT_EQ(bytes.As(dispatch), S_OK);
 
     VARIANT hexArg;
     hexArg.vt = VT_BSTR;
     hexArg.bstrVal = SysAllocString(L"de ad BE ef");
     UniqueVariant array;
-    ASSERT_EQ(CallByName(dispatch.Get(), L"FromHex", {hexArg}, array.get(), nullptr), S_OK);
+    ASSERT_EQ(CallByName(dispatch.get(), L"FromHex", {hexArg}, array.get(), nullptr), S_OK);
     VariantClear(&hexArg);
     EXPECT_EQ(BytesOf(*array.get()), (std::vector<BYTE>{0xDE, 0xAD, 0xBE, 0xEF}));
 
@@ -274,7 +274,7 @@ TEST_F(BytesTest, WorksByNameAsScriptsCallIt)
     byRef.vt = VT_BYREF | VT_VARIANT;
     byRef.pvarVal = array.get();
     UniqueVariant hex;
-    ASSERT_EQ(CallByName(dispatch.Get(), L"tohex", {byRef}, hex.get(), nullptr), S_OK);
+    ASSERT_EQ(CallByName(dispatch.get(), L"tohex", {byRef}, hex.get(), nullptr), S_OK);
     ASSERT_EQ(hex.get()->vt, VT_BSTR);
     EXPECT_STREQ(hex.get()->bstrVal, L"DEADBEEF");
 
@@ -282,7 +282,7 @@ TEST_F(BytesTest, WorksByNameAsScriptsCallIt)
     count.vt = VT_I2;
     count.iVal = 2;
     UniqueVariant repeated;
-    ASSERT_EQ(CallByName(dispatch.Get(), L"Repeat", {count, byRef}, repeated.get(), nullptr), S_OK);
+    ASSERT_EQ(CallByName(dispatch.get(), L"Repeat", {count, byRef}, repeated.get(), nullptr), S_OK);
     EXPECT_EQ(BytesOf(*repeated.get()).size(), 8u);
 
     VARIANT number;
@@ -290,7 +290,7 @@ TEST_F(BytesTest, WorksByNameAsScriptsCallIt)
     number.lVal = 7;
     UniqueVariant none;
     EXCEPINFO exception{};
-    const HRESULT hr = CallByName(dispatch.Get(), L"Length", {number}, none.get(), &exception);
+    const HRESULT hr = CallByName(dispatch.get(), L"Length", {number}, none.get(), &exception);
     // The failure reaches the caller as an exception carrying the error record.
     EXPECT_EQ(hr, DISP_E_EXCEPTION);
     EXPECT_EQ(exception.scode, DISP_E_TYPEMISMATCH);
@@ -318,16 +318,16 @@ TEST(TarnKitModule, CanUnloadOnlyWithoutLivingObjects)
     EXPECT_EQ(canUnload(), S_OK);
     {
         ComPtr<IClassFactory> factory;
-        ASSERT_EQ(getClassObject(CLSID_Bytes, IID_IClassFactory, reinterpret_cast<void**>(factory.GetAddressOf())),
+        ASSERT_EQ(getClassObject(CLSID_Bytes, IID_IClassFactory, reinterpret_cast<void**>(factory.put())),
                   S_OK);
         ComPtr<IBytes> object;
-        ASSERT_EQ(factory->CreateInstance(nullptr, IID_IBytes, reinterpret_cast<void**>(object.GetAddressOf())),
+        ASSERT_EQ(factory->CreateInstance(nullptr, IID_IBytes, reinterpret_cast<void**>(object.put())),
                   S_OK);
         ComPtr<IUnknown> aggregated;
-        EXPECT_EQ(factory->CreateInstance(object.Get(), IID_IUnknown,
-                                          reinterpret_cast<void**>(aggregated.GetAddressOf())),
+        EXPECT_EQ(factory->CreateInstance(object.get(), IID_IUnknown,
+                                          reinterpret_cast<void**>(aggregated.put())),
                   CLASS_E_NOAGGREGATION);
-        factory.Reset();
+        factory.reset();
         EXPECT_EQ(canUnload(), S_FALSE);
     }
     EXPECT_EQ(canUnload(), S_OK);

@@ -29,6 +29,11 @@ public:
     UINT length() const noexcept { return ::SysStringLen(str_); }
     explicit operator bool() const noexcept { return str_ != nullptr; }
     BSTR release() noexcept { return std::exchange(str_, nullptr); }
+    // For out-parameters: frees what is held and hands out the slot.
+    BSTR* put() noexcept {
+        reset();
+        return &str_;
+    }
     void reset(BSTR s = nullptr) noexcept {
         if (BSTR old = std::exchange(str_, s)) ::SysFreeString(old);
     }

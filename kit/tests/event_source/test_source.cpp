@@ -85,10 +85,11 @@ void TestSource::fire(const std::wstring& eventName, const std::wstring& text, L
     const bool mta = SUCCEEDED(CoGetApartmentType(&type, &qualifier)) && type == APTTYPE_MTA;
 
     std::vector<ComPtr<IDispatch>> sinks;
-    lock_.lock();
-    firedFromMta_ = mta;
-    for (const auto& entry : sinks_) sinks.push_back(entry.second);
-    lock_.unlock();
+    {
+        tarnkit::Lock lock(lock_);
+        firedFromMta_ = mta;
+        for (const auto& entry : sinks_) sinks.push_back(entry.second);
+    }
 
     // DISPPARAMS hold the arguments last first.
     VARIANT args[2];
@@ -123,18 +124,16 @@ void TestSource::fire(const std::wstring& eventName, const std::wstring& text, L
 STDMETHODIMP TestSource::get_ConnectionCount(LONG* count)
 {
     if (!count) return E_POINTER;
-    lock_.lock();
+    tarnkit::Lock lock(lock_);
     *count = static_cast<LONG>(sinks_.size());
-    lock_.unlock();
     return S_OK;
 }
 
 STDMETHODIMP TestSource::get_FiredFromMta(VARIANT_BOOL* mta)
 {
     if (!mta) return E_POINTER;
-    lock_.lock();
+    tarnkit::Lock lock(lock_);
     *mta = firedFromMta_ ? VARIANT_TRUE : VARIANT_FALSE;
-    lock_.unlock();
     return S_OK;
 }
 
@@ -199,14 +198,13 @@ STDMETHODIMP TestSource::Point::Advise(IUnknown* sink, DWORD* cookie)
     if (!sink || !cookie) return E_POINTER;
     *cookie = 0;
     ComPtr<IDispatch> events;
-    const HRESULT hr = sink->QueryInterface(DIID__ITestSourceEvents, reinterpret_cast<void**>(events.GetAddressOf()));
+    const HRESULT hr = sink->QueryInterface(DIID__ITestSourceEvents, reinterpret_cast<void**>(events.put()));
     if (hr == E_NOINTERFACE) return CONNECT_E_CANNOTCONNECT;
     RETURN_IF_FAILED(hr);
     return tarnkit::NoThrow([&] {
-        owner_.lock_.lock();
+        tarnkit::Lock lock(owner_.lock_);
         *cookie = owner_.nextCookie_++;
         owner_.sinks_.emplace_back(*cookie, events);
-        owner_.lock_.unlock();
         return S_OK;
     });
 }
@@ -214,15 +212,16 @@ STDMETHODIMP TestSource::Point::Advise(IUnknown* sink, DWORD* cookie)
 STDMETHODIMP TestSource::Point::Unadvise(DWORD cookie)
 {
     ComPtr<IDispatch> removed;
-    owner_.lock_.lock();
-    for (auto it = owner_.sinks_.begin(); it != owner_.sinks_.end(); ++it) {
-        if (it->first == cookie) {
-            removed = it->second;
-            owner_.sinks_.erase(it);
-            break;
+    {
+        tarnkit::Lock lock(owner_.lock_);
+        for (auto it = owner_.sinks_.begin(); it != owner_.sinks_.end(); ++it) {
+            if (it->first == cookie) {
+                removed = it->second;
+                owner_.sinks_.erase(it);
+                break;
+            }
         }
     }
-    owner_.lock_.unlock();
     return removed ? S_OK : CONNECT_E_NOCONNECTION;
 }
 
