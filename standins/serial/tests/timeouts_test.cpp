@@ -8,14 +8,8 @@ namespace {
 
 constexpr double kLate = 200;  // how much later than due a request may end here
 
-class TimeoutTest : public NullModemTest {
+class TimeoutTest : public CableTest {
 protected:
-    void SetUp() override {
-        NullModemTest::SetUp();
-        reader = OpenSync(kPortB);
-        writer = OpenSync(kPortA);
-        ASSERT_TRUE(reader.valid() && writer.valid());
-    }
     // Writes `bytes` to the reader's port after `ms`, from another thread.
     std::thread WriteLater(int ms, std::string bytes) {
         HANDLE h = writer.get();
@@ -25,7 +19,15 @@ protected:
             WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
         });
     }
-    Handle reader, writer;
+    // Reads up to `n` bytes while `bytes` are written to the reader's port after `ms`.
+    std::string ReadWritingLater(DWORD n, int ms, std::string bytes, double *took) {
+        std::thread t = WriteLater(ms, std::move(bytes));
+        std::string got = ReadSome(reader.get(), n, took);
+        t.join();
+        return got;
+    }
+
+    Handle &reader = b, &writer = a;
 };
 
 TEST_F(TimeoutTest, TotalTimeoutIsMultiplierTimesCountPlusConstant) {
@@ -55,10 +57,8 @@ TEST_F(TimeoutTest, ShortReadReturnsWhatArrivedAtTheTimeout) {
 
 TEST_F(TimeoutTest, ReadEndsAsSoonAsAllBytesArrive) {
     ASSERT_TRUE(SetTimeouts(reader.get(), 0, 4, 2000));
-    std::thread t = WriteLater(100, "abcdef");
     double ms = 0;
-    EXPECT_EQ(ReadSome(reader.get(), 6, &ms), "abcdef");
-    t.join();
+    EXPECT_EQ(ReadWritingLater(6, 100, "abcdef", &ms), "abcdef");
     EXPECT_GE(ms, 80);
     EXPECT_LT(ms, 100 + kLate);
 }
@@ -96,9 +96,7 @@ TEST_F(TimeoutTest, FirstByteWaitReturnsWithTheFirstBytesOrAfterTheConstant) {
 
     ASSERT_TRUE(SetTimeouts(reader.get(), MAXDWORD, MAXDWORD, 1000));
 
-    std::thread t = WriteLater(100, "q");
-    EXPECT_EQ(ReadSome(reader.get(), 10, &ms), "q");
-    t.join();
+    EXPECT_EQ(ReadWritingLater(10, 100, "q", &ms), "q");
     EXPECT_GE(ms, 80);
     EXPECT_LT(ms, 100 + kLate) << "returns with the first byte, not after the constant";
 
@@ -109,11 +107,9 @@ TEST_F(TimeoutTest, FirstByteWaitReturnsWithTheFirstBytesOrAfterTheConstant) {
 
 TEST_F(TimeoutTest, IntervalTimeoutEndsAReadAfterAGap) {
     ASSERT_TRUE(SetTimeouts(reader.get(), 80, 0, 0));
-    std::thread t = WriteLater(150, "abc");
     double ms = 0;
     // the interval runs only once a byte has come: the first 150 ms do not count
-    EXPECT_EQ(ReadSome(reader.get(), 10, &ms), "abc");
-    t.join();
+    EXPECT_EQ(ReadWritingLater(10, 150, "abc", &ms), "abc");
     EXPECT_GE(ms, 150 + 70);
     EXPECT_LT(ms, 150 + 80 + kLate);
 
