@@ -164,10 +164,7 @@ NTSTATUS control_device_request(NullModem *modem, PIRP irp)
     done_init(&done);
     KeAcquireSpinLock(&modem->lock, &irql);
     status = carry_out(modem, irp, stack, &done, &publish, &changed);
-    kick(modem, &done);
-    KeReleaseSpinLock(&modem->lock, irql);
-    done_complete(&done);
-    timer_wake(modem);
+    kick_and_unlock(modem, &done, irql);
     if (publish)
         show_port(changed, changed->plugged); /* names and registry are not touched under a spin lock */
     return complete_now(irp, status, NT_SUCCESS(status) ? irp->IoStatus.Information : 0);

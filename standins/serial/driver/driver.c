@@ -17,6 +17,14 @@ void kick(NullModem *modem, DoneList *done)
     service_all(modem, clock_now(), done, &next);
 }
 
+void kick_and_unlock(NullModem *modem, DoneList *done, KIRQL irql)
+{
+    kick(modem, done);
+    KeReleaseSpinLock(&modem->lock, irql);
+    done_complete(done);
+    timer_wake(modem);
+}
+
 /* Wine does not wait for the driver's answer to an open, so CreateFile succeeds
  * whatever happens here: a refused handle gets its verdict on every request. */
 static NTSTATUS open_port(Port *port, PIRP irp)

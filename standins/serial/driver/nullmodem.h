@@ -177,6 +177,9 @@ void show_port(Port *port, BOOLEAN present);
 /* driver.c */
 Port *find_port(NullModem *modem, ULONG number);
 void kick(NullModem *modem, DoneList *done);  /* with the lock held: move what can move now */
+/* After a request's turn under the lock: kick, release the lock, complete what
+ * finished, and let the timer thread see the new deadlines. */
+void kick_and_unlock(NullModem *modem, DoneList *done, KIRQL irql);
 
 /* What a read or write that ran into its time-out finishes with. */
 #define TRANSFER_TIMED_OUT STATUS_TIMEOUT

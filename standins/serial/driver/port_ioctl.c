@@ -300,10 +300,7 @@ NTSTATUS port_request(Port *port, PIRP irp)
         count_request(port, request_kind(stack->Parameters.DeviceIoControl.IoControlCode));
     if (status == STATUS_SUCCESS && !take_fault(port, request_kind(stack->Parameters.DeviceIoControl.IoControlCode), &status))
         status = carry_out(port, irp, stack, &done);
-    kick(port->modem, &done);
-    KeReleaseSpinLock(&port->modem->lock, irql);
-    done_complete(&done);
-    timer_wake(port->modem);
+    kick_and_unlock(port->modem, &done, irql);
     if (status == STATUS_PENDING)
         return status;
     return complete_now(irp, status, NT_SUCCESS(status) ? irp->IoStatus.Information : 0);
