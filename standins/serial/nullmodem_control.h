@@ -29,9 +29,8 @@
 #endif
 #endif
 
-#ifndef CTL_CODE
-#define CTL_CODE(DeviceType, Function, Method, Access) \
-    (((DeviceType) << 16) | ((Access) << 14) | ((Function) << 2) | (Method))
+#ifdef __cplusplus
+extern "C" {
 #endif
 
 #define TARN_NULLMODEM_CONTROL_PATH L"\\\\.\\TarnNullModem"
@@ -52,35 +51,35 @@
  * Kinds of request a port counts and can be told to fail.  One list serves the
  * enumeration, the names the tool accepts and the counters' layout.
  */
-#define TARN_NULLMODEM_REQUEST_KINDS(X)                                   \
-    X(CREATE, "create")                                              \
-    X(CLOSE, "close")                                                \
-    X(READ, "read")                                                  \
-    X(WRITE, "write")                                                \
-    X(SET_BAUD_RATE, "setbaudrate")                                  \
-    X(GET_BAUD_RATE, "getbaudrate")                                  \
-    X(SET_LINE_CONTROL, "setlinecontrol")                            \
-    X(GET_LINE_CONTROL, "getlinecontrol")                            \
-    X(SET_HANDFLOW, "sethandflow")                                   \
-    X(GET_HANDFLOW, "gethandflow")                                   \
-    X(SET_CHARS, "setchars")                                         \
-    X(GET_CHARS, "getchars")                                         \
-    X(SET_QUEUE_SIZE, "setqueuesize")                                \
-    X(SET_TIMEOUTS, "settimeouts")                                   \
-    X(GET_TIMEOUTS, "gettimeouts")                                   \
-    X(GET_MODEMSTATUS, "getmodemstatus")                             \
-    X(SET_DTR, "setdtr")                                             \
-    X(CLR_DTR, "clrdtr")                                             \
-    X(SET_RTS, "setrts")                                             \
-    X(CLR_RTS, "clrrts")                                             \
-    X(SET_BREAK_ON, "setbreakon")                                    \
-    X(SET_BREAK_OFF, "setbreakoff")                                  \
-    X(SET_WAIT_MASK, "setwaitmask")                                  \
-    X(GET_WAIT_MASK, "getwaitmask")                                  \
-    X(WAIT_ON_MASK, "waitonmask")                                    \
-    X(GET_COMMSTATUS, "getcommstatus")                               \
-    X(PURGE, "purge")                                                \
-    X(GET_PROPERTIES, "getproperties")                               \
+#define TARN_NULLMODEM_REQUEST_KINDS(X)             \
+    X(CREATE, "create")                             \
+    X(CLOSE, "close")                               \
+    X(READ, "read")                                 \
+    X(WRITE, "write")                               \
+    X(SET_BAUD_RATE, "setbaudrate")                 \
+    X(GET_BAUD_RATE, "getbaudrate")                 \
+    X(SET_LINE_CONTROL, "setlinecontrol")           \
+    X(GET_LINE_CONTROL, "getlinecontrol")           \
+    X(SET_HANDFLOW, "sethandflow")                  \
+    X(GET_HANDFLOW, "gethandflow")                  \
+    X(SET_CHARS, "setchars")                        \
+    X(GET_CHARS, "getchars")                        \
+    X(SET_QUEUE_SIZE, "setqueuesize")               \
+    X(SET_TIMEOUTS, "settimeouts")                  \
+    X(GET_TIMEOUTS, "gettimeouts")                  \
+    X(GET_MODEMSTATUS, "getmodemstatus")            \
+    X(SET_DTR, "setdtr")                            \
+    X(CLR_DTR, "clrdtr")                            \
+    X(SET_RTS, "setrts")                            \
+    X(CLR_RTS, "clrrts")                            \
+    X(SET_BREAK_ON, "setbreakon")                   \
+    X(SET_BREAK_OFF, "setbreakoff")                 \
+    X(SET_WAIT_MASK, "setwaitmask")                 \
+    X(GET_WAIT_MASK, "getwaitmask")                 \
+    X(WAIT_ON_MASK, "waitonmask")                   \
+    X(GET_COMMSTATUS, "getcommstatus")              \
+    X(PURGE, "purge")                               \
+    X(GET_PROPERTIES, "getproperties")              \
     X(OTHER, "other")
 
 enum TARN_NULLMODEM_REQUEST_KIND {
@@ -100,22 +99,23 @@ enum TARN_NULLMODEM_LINE { TARN_NULLMODEM_LINE_CTS = 0, TARN_NULLMODEM_LINE_DSR 
 /* How an input line is driven: by the cable (the peer's outputs) or held by the control device. */
 enum TARN_NULLMODEM_LINE_SOURCE { TARN_NULLMODEM_LINE_WIRED = 0, TARN_NULLMODEM_LINE_FORCED_ON = 1, TARN_NULLMODEM_LINE_FORCED_OFF = 2 };
 
-#define TARN_NULLMODEM_IOCTL(fn) CTL_CODE(0x8000u, 0x900u + (fn), 0u /* METHOD_BUFFERED */, 0u /* FILE_ANY_ACCESS */)
+/* Control codes of device type 0x8000, METHOD_BUFFERED, FILE_ANY_ACCESS. */
+#define TARN_NULLMODEM_CTL_CODE(function) ((uint32_t)(0x8000u << 16) | ((uint32_t)(function) << 2))
 
 /* out TarnNullModemInfo */
-#define TARN_NULLMODEM_CONTROL_GET_INFO TARN_NULLMODEM_IOCTL(0)
+#define TARN_NULLMODEM_CONTROL_GET_INFO TARN_NULLMODEM_CTL_CODE(0x900)
 /* in TarnNullModemPortRef, out TarnNullModemPortState */
-#define TARN_NULLMODEM_CONTROL_GET_PORT TARN_NULLMODEM_IOCTL(1)
+#define TARN_NULLMODEM_CONTROL_GET_PORT TARN_NULLMODEM_CTL_CODE(0x901)
 /* in TarnNullModemLineRequest: force an input line of a port, or give it back to the cable */
-#define TARN_NULLMODEM_CONTROL_SET_LINE TARN_NULLMODEM_IOCTL(2)
+#define TARN_NULLMODEM_CONTROL_SET_LINE TARN_NULLMODEM_CTL_CODE(0x902)
 /* in TarnNullModemFaultRequest: fail the next `count` requests of a kind with `status` (count 0 clears) */
-#define TARN_NULLMODEM_CONTROL_FAIL_NEXT TARN_NULLMODEM_IOCTL(3)
+#define TARN_NULLMODEM_CONTROL_FAIL_NEXT TARN_NULLMODEM_CTL_CODE(0x903)
 /* in TarnNullModemSwitchRequest: 0 unplugs the port (pending and later requests fail, opens fail), 1 replugs it */
-#define TARN_NULLMODEM_CONTROL_SET_PLUGGED TARN_NULLMODEM_IOCTL(4)
+#define TARN_NULLMODEM_CONTROL_SET_PLUGGED TARN_NULLMODEM_CTL_CODE(0x904)
 /* in TarnNullModemSwitchRequest: 1 paces the port's output at its baud rate (10 bits a byte), 0 sends at once */
-#define TARN_NULLMODEM_CONTROL_SET_PACING TARN_NULLMODEM_IOCTL(5)
+#define TARN_NULLMODEM_CONTROL_SET_PACING TARN_NULLMODEM_CTL_CODE(0x905)
 /* in TarnNullModemPortRef: counters to 0, faults and forced lines cleared, plugged, pacing off */
-#define TARN_NULLMODEM_CONTROL_RESET_PORT TARN_NULLMODEM_IOCTL(6)
+#define TARN_NULLMODEM_CONTROL_RESET_PORT TARN_NULLMODEM_CTL_CODE(0x906)
 
 /* Failure status of requests on an unplugged port (its open handles stay stale after a replug). */
 #define TARN_NULLMODEM_STATUS_UNPLUGGED 0xC00002B6L /* STATUS_DEVICE_REMOVED, ERROR_DEVICE_REMOVED */
@@ -127,7 +127,7 @@ enum TARN_NULLMODEM_LINE_SOURCE { TARN_NULLMODEM_LINE_WIRED = 0, TARN_NULLMODEM_
 typedef struct TarnNullModemInfo {
     uint32_t version;                        /* TARN_NULLMODEM_INFO_VERSION */
     uint32_t port_count;
-    uint32_t ports[TARN_NULLMODEM_MAX_PORTS];     /* COM numbers; ports[2k] and ports[2k+1] are wired together */
+    uint32_t ports[TARN_NULLMODEM_MAX_PORTS]; /* COM numbers; ports[2k] and ports[2k+1] are wired together */
 } TarnNullModemInfo;
 
 typedef struct TarnNullModemPortRef {
@@ -169,12 +169,13 @@ typedef struct TarnNullModemPortState {
     uint32_t bytes_in_input_queue;
     uint32_t bytes_received;                  /* since the last reset */
     uint32_t bytes_sent;
-    uint32_t requests[TARN_NULLMODEM_REQ_COUNT];  /* by enum TARN_NULLMODEM_REQUEST_KIND, since the last reset */
+    uint32_t requests[TARN_NULLMODEM_REQ_COUNT]; /* by enum TARN_NULLMODEM_REQUEST_KIND, since the last reset */
 } TarnNullModemPortState;
 
 #pragma pack(pop)
 
 /* The same layout for 32-bit and 64-bit clients and the driver. */
+TARN_STATIC_ASSERT(TARN_NULLMODEM_CONTROL_GET_INFO == 0x80002400u, "control codes");
 TARN_STATIC_ASSERT(sizeof(TarnNullModemInfo) == 8 + 4 * TARN_NULLMODEM_MAX_PORTS, "info");
 TARN_STATIC_ASSERT(offsetof(TarnNullModemInfo, ports) == 8, "info: port list at byte 8");
 TARN_STATIC_ASSERT(sizeof(TarnNullModemPortRef) == 4, "port reference");
@@ -190,5 +191,9 @@ TARN_STATIC_ASSERT(offsetof(TarnNullModemPortState, modem_status) == 32 &&
                    offsetof(TarnNullModemPortState, bytes_sent) == 80 &&
                    offsetof(TarnNullModemPortState, requests) == 84, "port state fields");
 TARN_STATIC_ASSERT(sizeof(TarnNullModemPortState) == 84 + 4 * TARN_NULLMODEM_REQ_COUNT, "port state");
+
+#ifdef __cplusplus
+}
+#endif
 
 #endif /* TARN_NULLMODEM_CONTROL_H */

@@ -88,9 +88,9 @@ TEST_F(UsbRequestBracket, WaitForTheMutexEndsAfterAboutASecondAndTheRequestGoesO
     double elapsed = 0;
     {
         MutexHolder holder(kLumo0Mutex, 4000);
-        const double start = NowMs();
+        Stopwatch clock;
         EXPECT_EQ(usb->VendorRequestWrite(5, 0, 0, Variant()), S_OK);
-        elapsed = NowMs() - start;
+        elapsed = clock.Ms();
     }
     EXPECT_GT(elapsed, 900.0);
     EXPECT_LT(elapsed, 3000.0) << "waited for the holder instead of giving up after 1000 ms";

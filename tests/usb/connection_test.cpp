@@ -80,7 +80,7 @@ TEST_F(UsbConnection, ClosedObjectFailsEveryRequestAtOnce) {
     ComPtr<IUsbDriver> usb = NewUsbDriver();
     EXPECT_EQ(usb->Close(), S_OK);
     EXPECT_EQ(usb->Close(), S_OK);
-    const double start = NowMs();
+    Stopwatch clock;
 
     EXPECT_EQ(usb->VendorRequestWrite(1, 0, 0, Variant()), E_FAIL);
     Variant untouched;
@@ -101,7 +101,7 @@ TEST_F(UsbConnection, ClosedObjectFailsEveryRequestAtOnce) {
     EXPECT_EQ(usb->get_Lock(etnltRecording, &locked), S_OK);
     EXPECT_EQ(locked, 1) << "a query that cannot be made reads as locked";
 
-    EXPECT_LT(NowMs() - start, 900.0) << "a closed object has no mutex to wait for";
+    EXPECT_LT(clock.Ms(), 900.0) << "a closed object has no mutex to wait for";
     EXPECT_EQ(bytes.Bytes(), (std::vector<BYTE>{1, 2, 3}));
 }
 

@@ -75,9 +75,9 @@ TEST_F(UsbLocks, UnlockWithKeyZeroSendsNothingButTakesItsTurnAtTheMutex) {
     double elapsed = 0;
     {
         MutexHolder holder(L"LumoUsbIF__Mutex_LUMO0", 300);
-        const double start = NowMs();
+        Stopwatch clock;
         EXPECT_EQ(usb->UnlockDevice(etnltFrontend, 0), E_FAIL);
-        elapsed = NowMs() - start;
+        elapsed = clock.Ms();
     }
     EXPECT_GT(elapsed, 200.0) << "it waited for the device mutex";
     EXPECT_TRUE(NewRequests().empty());

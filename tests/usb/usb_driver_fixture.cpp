@@ -36,13 +36,6 @@ std::vector<BYTE> BytesOf(SAFEARRAY* array) {
     return bytes;
 }
 
-double NowMs() {
-    LARGE_INTEGER frequency, now;
-    ::QueryPerformanceFrequency(&frequency);
-    ::QueryPerformanceCounter(&now);
-    return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
 MutexHolder::MutexHolder(const wchar_t* name, DWORD milliseconds)
     : name_(name), milliseconds_(milliseconds) {
     taken_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);

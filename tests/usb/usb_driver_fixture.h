@@ -36,9 +36,6 @@ private:
 // The bytes of an array handed out in a VARIANT (lower bound and count checked by the caller).
 std::vector<BYTE> BytesOf(SAFEARRAY* array);
 
-// Milliseconds from a steady clock.
-double NowMs();
-
 // Holds the named mutex on its own thread from construction for `milliseconds`.
 class MutexHolder {
 public:

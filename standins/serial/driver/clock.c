@@ -1,60 +1,60 @@
 /* Time and the timer thread that ends transfers whose time has come. */
 #include "nullmodem.h"
 
-LONGLONG nm_now(void)
+LONGLONG clock_now(void)
 {
-    LARGE_INTEGER count = KeQueryPerformanceCounter(NULL);
-    LONGLONG f = g_nm.frequency.QuadPart;
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER count = KeQueryPerformanceCounter(&frequency);
+    LONGLONG f = frequency.QuadPart;
     /* in 100 ns ticks, split so that the product cannot overflow */
     return (count.QuadPart / f) * 10000000LL + (count.QuadPart % f) * 10000000LL / f;
 }
 
-void nm_wake_timer(void)
+void timer_wake(NullModem *modem)
 {
-    KeSetEvent(&g_nm.wake, IO_NO_INCREMENT, FALSE);
+    KeSetEvent(&modem->wake, IO_NO_INCREMENT, FALSE);
 }
 
-static VOID NTAPI TimerThread(PVOID context)
+static VOID NTAPI timer_thread(PVOID context)
 {
-    UNREFERENCED_PARAMETER(context);
-    while (!g_nm.stopping) {
-        NullModemDoneList done;
-        LONGLONG next = NM_NO_DEADLINE, now;
+    NullModem *modem = context;
+    while (!modem->stopping) {
+        DoneList done;
+        LONGLONG next = NO_DEADLINE, now;
         KIRQL irql;
 
-        nm_done_init(&done);
-        KeAcquireSpinLock(&g_nm.lock, &irql);
-        now = nm_now();
-        nm_service_all(now, &done, &next);
-        KeReleaseSpinLock(&g_nm.lock, irql);
-        nm_complete_done(&done);
+        done_init(&done);
+        KeAcquireSpinLock(&modem->lock, &irql);
+        now = clock_now();
+        service_all(modem, now, &done, &next);
+        KeReleaseSpinLock(&modem->lock, irql);
+        done_complete(&done);
 
-        if (next == NM_NO_DEADLINE) {
-            KeWaitForSingleObject(&g_nm.wake, Executive, KernelMode, FALSE, NULL);
+        if (next == NO_DEADLINE) {
+            KeWaitForSingleObject(&modem->wake, Executive, KernelMode, FALSE, NULL);
         } else if (next > now) {
             LARGE_INTEGER timeout;
             timeout.QuadPart = -(next - now);
-            KeWaitForSingleObject(&g_nm.wake, Executive, KernelMode, FALSE, &timeout);
+            KeWaitForSingleObject(&modem->wake, Executive, KernelMode, FALSE, &timeout);
         }
     }
     PsTerminateSystemThread(STATUS_SUCCESS);
 }
 
-NTSTATUS nm_start_timer_thread(void)
+NTSTATUS timer_start(NullModem *modem)
 {
-    KeQueryPerformanceCounter(&g_nm.frequency);
-    KeInitializeEvent(&g_nm.wake, SynchronizationEvent, FALSE);
-    g_nm.stopping = 0;
-    return PsCreateSystemThread(&g_nm.thread, THREAD_ALL_ACCESS, NULL, NULL, NULL, TimerThread, NULL);
+    KeInitializeEvent(&modem->wake, SynchronizationEvent, FALSE);
+    modem->stopping = 0;
+    return PsCreateSystemThread(&modem->thread, THREAD_ALL_ACCESS, NULL, NULL, NULL, timer_thread, modem);
 }
 
-void nm_stop_timer_thread(void)
+void timer_stop(NullModem *modem)
 {
-    if (!g_nm.thread)
+    if (!modem->thread)
         return;
-    InterlockedExchange(&g_nm.stopping, 1);
-    nm_wake_timer();
-    ZwWaitForSingleObject(g_nm.thread, FALSE, NULL);
-    ZwClose(g_nm.thread);
-    g_nm.thread = NULL;
+    InterlockedExchange(&modem->stopping, 1);
+    timer_wake(modem);
+    ZwWaitForSingleObject(modem->thread, FALSE, NULL);
+    ZwClose(modem->thread);
+    modem->thread = NULL;
 }

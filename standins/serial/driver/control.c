@@ -4,7 +4,7 @@
 #define IN_LEN(stack) ((stack)->Parameters.DeviceIoControl.InputBufferLength)
 #define OUT_LEN(stack) ((stack)->Parameters.DeviceIoControl.OutputBufferLength)
 
-static void FillState(NullModemPort *port, TarnNullModemPortState *s)
+static void fill_state(Port *port, TarnNullModemPortState *s)
 {
     ULONG i;
     RtlZeroMemory(s, sizeof *s);
@@ -16,14 +16,14 @@ static void FillState(NullModemPort *port, TarnNullModemPortState *s)
     s->dtr = port->dtr;
     s->rts = port->rts;
     s->break_on = port->break_on;
-    s->modem_status = nm_modem_status(port);
+    s->modem_status = modem_status_of(port);
     for (i = 0; i < TARN_NULLMODEM_LINE_COUNT; i++)
         s->line_source[i] = port->line_source[i];
     s->baud_rate = port->baud_rate;
     s->wait_mask = port->wait_mask;
-    s->waits_pending = nm_count_list(&port->waits);
-    s->reads_pending = nm_count_list(&port->reads);
-    s->writes_pending = nm_count_list(&port->writes);
+    s->waits_pending = count_list(&port->waits);
+    s->reads_pending = count_list(&port->reads);
+    s->writes_pending = count_list(&port->writes);
     s->bytes_in_input_queue = port->rx_count;
     s->bytes_received = port->bytes_received;
     s->bytes_sent = port->bytes_sent;
@@ -31,17 +31,17 @@ static void FillState(NullModemPort *port, TarnNullModemPortState *s)
         s->requests[i] = port->requests[i];
 }
 
-static NTSTATUS SetFault(NullModemPort *port, const TarnNullModemFaultRequest *r)
+static NTSTATUS set_fault(Port *port, const TarnNullModemFaultRequest *r)
 {
-    NullModemFault *slot = NULL;
+    ArmedFault *slot = NULL;
     ULONG i;
     if ((r->kind >= TARN_NULLMODEM_REQ_COUNT && r->kind != TARN_NULLMODEM_REQ_ANY_ESCAPE) || r->kind == TARN_NULLMODEM_REQ_CLOSE
         || (r->count && NT_SUCCESS(r->status)))
         return STATUS_INVALID_PARAMETER;
-    for (i = 0; i < NM_MAX_FAULTS && !slot; i++)
+    for (i = 0; i < ARMED_FAULTS && !slot; i++)
         if (port->faults[i].kind == r->kind + 1)
             slot = &port->faults[i];
-    for (i = 0; i < NM_MAX_FAULTS && !slot && r->count; i++)
+    for (i = 0; i < ARMED_FAULTS && !slot && r->count; i++)
         if (!port->faults[i].kind)
             slot = &port->faults[i];
     if (!slot)
@@ -52,28 +52,28 @@ static NTSTATUS SetFault(NullModemPort *port, const TarnNullModemFaultRequest *r
     return STATUS_SUCCESS;
 }
 
-static void SetPlugged(NullModemPort *port, BOOLEAN plugged, NullModemDoneList *done)
+static void set_plugged(Port *port, BOOLEAN plugged, DoneList *done)
 {
     if (port->plugged == plugged)
         return;
     if (!plugged) {
         /* like a pulled USB adapter: what is pending fails, the open handle goes stale */
         if (port->open_file)
-            nm_detach(port, done, TARN_NULLMODEM_STATUS_UNPLUGGED);
-        nm_refuse_contender(port, TARN_NULLMODEM_STATUS_UNPLUGGED, done);
+            detach(port, done, TARN_NULLMODEM_STATUS_UNPLUGGED);
+        refuse_contender(port, TARN_NULLMODEM_STATUS_UNPLUGGED, done);
         port->plugged = FALSE;
     } else {
         port->plugged = TRUE;
     }
-    nm_update_modem_status(port->peer, done);
+    update_modem_status(port->peer, done);
 }
 
 /* Runs with the lock held. */
-static NTSTATUS Handle(PIRP irp, PIO_STACK_LOCATION stack, NullModemDoneList *done, BOOLEAN *publish, NullModemPort **changed)
+static NTSTATUS carry_out(NullModem *modem, PIRP irp, PIO_STACK_LOCATION stack, DoneList *done, BOOLEAN *publish, Port **changed)
 {
     PVOID buffer = irp->AssociatedIrp.SystemBuffer;
     ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
-    NullModemPort *port;
+    Port *port;
 
     if (code == TARN_NULLMODEM_CONTROL_GET_INFO) {
         TarnNullModemInfo *info = buffer;
@@ -82,16 +82,16 @@ static NTSTATUS Handle(PIRP irp, PIO_STACK_LOCATION stack, NullModemDoneList *do
             return STATUS_BUFFER_TOO_SMALL;
         RtlZeroMemory(info, sizeof *info);
         info->version = TARN_NULLMODEM_INFO_VERSION;
-        info->port_count = g_nm.port_count;
-        for (i = 0; i < g_nm.port_count; i++)
-            info->ports[i] = g_nm.ports[i].number;
+        info->port_count = modem->port_count;
+        for (i = 0; i < modem->port_count; i++)
+            info->ports[i] = modem->ports[i]->number;
         irp->IoStatus.Information = sizeof *info;
         return STATUS_SUCCESS;
     }
     /* every other request names a port first */
     if (IN_LEN(stack) < sizeof(TarnNullModemPortRef))
         return STATUS_BUFFER_TOO_SMALL;
-    port = nm_find_port(((TarnNullModemPortRef *)buffer)->port);
+    port = find_port(modem, ((TarnNullModemPortRef *)buffer)->port);
     if (!port)
         return STATUS_NO_SUCH_DEVICE;
 
@@ -99,7 +99,7 @@ static NTSTATUS Handle(PIRP irp, PIO_STACK_LOCATION stack, NullModemDoneList *do
     case TARN_NULLMODEM_CONTROL_GET_PORT:
         if (OUT_LEN(stack) < sizeof(TarnNullModemPortState))
             return STATUS_BUFFER_TOO_SMALL;
-        FillState(port, buffer);
+        fill_state(port, buffer);
         irp->IoStatus.Information = sizeof(TarnNullModemPortState);
         return STATUS_SUCCESS;
     case TARN_NULLMODEM_CONTROL_SET_LINE: {
@@ -109,13 +109,13 @@ static NTSTATUS Handle(PIRP irp, PIO_STACK_LOCATION stack, NullModemDoneList *do
         if (r->line >= TARN_NULLMODEM_LINE_COUNT || r->source > TARN_NULLMODEM_LINE_FORCED_OFF)
             return STATUS_INVALID_PARAMETER;
         port->line_source[r->line] = r->source;
-        nm_update_modem_status(port, done);
+        update_modem_status(port, done);
         return STATUS_SUCCESS;
     }
     case TARN_NULLMODEM_CONTROL_FAIL_NEXT:
         if (IN_LEN(stack) < sizeof(TarnNullModemFaultRequest))
             return STATUS_BUFFER_TOO_SMALL;
-        return SetFault(port, buffer);
+        return set_fault(port, buffer);
     case TARN_NULLMODEM_CONTROL_SET_PLUGGED:
     case TARN_NULLMODEM_CONTROL_SET_PACING: {
         const TarnNullModemSwitchRequest *r = buffer;
@@ -124,7 +124,7 @@ static NTSTATUS Handle(PIRP irp, PIO_STACK_LOCATION stack, NullModemDoneList *do
         if (code == TARN_NULLMODEM_CONTROL_SET_PACING) {
             port->pacing = r->on != 0;
         } else if (port->plugged != (r->on != 0)) {
-            SetPlugged(port, r->on != 0, done);
+            set_plugged(port, r->on != 0, done);
             *publish = TRUE;
             *changed = port;
         }
@@ -138,9 +138,9 @@ static NTSTATUS Handle(PIRP irp, PIO_STACK_LOCATION stack, NullModemDoneList *do
         port->pacing = FALSE;
         for (i = 0; i < TARN_NULLMODEM_LINE_COUNT; i++)
             port->line_source[i] = TARN_NULLMODEM_LINE_WIRED;
-        nm_update_modem_status(port, done);
+        update_modem_status(port, done);
         if (!port->plugged) {
-            SetPlugged(port, TRUE, done);
+            set_plugged(port, TRUE, done);
             *publish = TRUE;
             *changed = port;
         }
@@ -151,24 +151,21 @@ static NTSTATUS Handle(PIRP irp, PIO_STACK_LOCATION stack, NullModemDoneList *do
     }
 }
 
-NTSTATUS nm_control_ioctl(PIRP irp)
+NTSTATUS control_device_request(NullModem *modem, PIRP irp)
 {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-    NullModemDoneList done;
-    NullModemPort *changed = NULL;
+    DoneList done;
+    Port *changed = NULL;
     BOOLEAN publish = FALSE;
     NTSTATUS status;
     KIRQL irql;
 
     irp->IoStatus.Information = 0;
-    nm_done_init(&done);
-    KeAcquireSpinLock(&g_nm.lock, &irql);
-    status = Handle(irp, stack, &done, &publish, &changed);
-    nm_kick(&done);
-    KeReleaseSpinLock(&g_nm.lock, irql);
-    nm_complete_done(&done);
-    nm_wake_timer();
+    done_init(&done);
+    KeAcquireSpinLock(&modem->lock, &irql);
+    status = carry_out(modem, irp, stack, &done, &publish, &changed);
+    kick_and_unlock(modem, &done, irql);
     if (publish)
-        nm_show_port(changed, changed->plugged); /* names and registry are not touched under a spin lock */
-    return nm_complete_now(irp, status, NT_SUCCESS(status) ? irp->IoStatus.Information : 0);
+        show_port(changed, changed->plugged); /* names and registry are not touched under a spin lock */
+    return complete_now(irp, status, NT_SUCCESS(status) ? irp->IoStatus.Information : 0);
 }

@@ -2,136 +2,77 @@
  * control device.  Entry, unload, devices and the dispatch table. */
 #include "nullmodem.h"
 
-NullModemDriver g_nm;
-
-NTSTATUS nm_complete_now(PIRP irp, NTSTATUS status, ULONG_PTR information)
-{
-    irp->IoStatus.Status = status;
-    irp->IoStatus.Information = information;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
-    return status;
-}
-
-NullModemPort *nm_find_port(ULONG number)
+Port *find_port(NullModem *modem, ULONG number)
 {
     ULONG i;
-    for (i = 0; i < g_nm.port_count; i++)
-        if (g_nm.ports[i].number == number)
-            return &g_nm.ports[i];
+    for (i = 0; i < modem->port_count; i++)
+        if (modem->ports[i]->number == number)
+            return modem->ports[i];
     return NULL;
 }
 
-void nm_kick(NullModemDoneList *done)
+void kick(NullModem *modem, DoneList *done)
 {
-    LONGLONG next = NM_NO_DEADLINE;
-    nm_service_all(nm_now(), done, &next);
+    LONGLONG next = NO_DEADLINE;
+    service_all(modem, clock_now(), done, &next);
+}
+
+void kick_and_unlock(NullModem *modem, DoneList *done, KIRQL irql)
+{
+    kick(modem, done);
+    KeReleaseSpinLock(&modem->lock, irql);
+    done_complete(done);
+    timer_wake(modem);
 }
 
 /* Wine does not wait for the driver's answer to an open, so CreateFile succeeds
  * whatever happens here: a refused handle gets its verdict on every request. */
-static NTSTATUS OpenPort(NullModemPort *port, PIRP irp)
+static NTSTATUS open_port(Port *port, PIRP irp)
 {
-    NullModemDoneList done;
+    DoneList done;
     NTSTATUS status;
     KIRQL irql;
 
-    nm_done_init(&done);
-    KeAcquireSpinLock(&g_nm.lock, &irql);
-    nm_count(port, TARN_NULLMODEM_REQ_CREATE);
-    status = nm_claim(port, irp, &done);
-    KeReleaseSpinLock(&g_nm.lock, irql);
-    nm_complete_done(&done);
-    return nm_complete_now(irp, status, 0);
+    done_init(&done);
+    KeAcquireSpinLock(&port->modem->lock, &irql);
+    count_request(port, TARN_NULLMODEM_REQ_CREATE);
+    status = claim_port(port, irp, &done);
+    KeReleaseSpinLock(&port->modem->lock, irql);
+    done_complete(&done);
+    return complete_now(irp, status, 0);
 }
 
-static NTSTATUS ClosePort(NullModemPort *port, PIRP irp)
+static NTSTATUS close_port(Port *port, PIRP irp)
 {
-    NullModemDoneList done;
+    DoneList done;
     LIST_ENTRY granted;
     KIRQL irql;
 
-    nm_done_init(&done);
+    done_init(&done);
     InitializeListHead(&granted);
-    KeAcquireSpinLock(&g_nm.lock, &irql);
-    nm_count(port, TARN_NULLMODEM_REQ_CLOSE);
-    nm_release(port, nm_irp_file(irp), &done, &granted);
-    nm_kick(&done);
-    KeReleaseSpinLock(&g_nm.lock, irql);
-    nm_complete_done(&done);
-    nm_redispatch(port, &granted);
-    nm_wake_timer();
-    return nm_complete_now(irp, STATUS_SUCCESS, 0);
+    KeAcquireSpinLock(&port->modem->lock, &irql);
+    count_request(port, TARN_NULLMODEM_REQ_CLOSE);
+    release_port(port, irp_file(irp), &done, &granted);
+    kick(port->modem, &done);
+    KeReleaseSpinLock(&port->modem->lock, irql);
+    done_complete(&done);
+    redispatch(port, &granted);
+    timer_wake(port->modem);
+    return complete_now(irp, STATUS_SUCCESS, 0);
 }
 
-void nm_show_port(NullModemPort *port, BOOLEAN present)
-{
-    if (present && !port->linked) {
-        UNICODE_STRING name, link;
-        RtlInitUnicodeString(&name, port->device_name);
-        RtlInitUnicodeString(&link, port->link_name);
-        port->linked = NT_SUCCESS(IoCreateSymbolicLink(&link, &name));
-    } else if (!present && port->linked) {
-        UNICODE_STRING link;
-        RtlInitUnicodeString(&link, port->link_name);
-        IoDeleteSymbolicLink(&link);
-        port->linked = FALSE;
-    }
-    nm_publish_port(port, present);
-}
-
-static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp)
-{
-    NullModemDeviceExtension *ext = device->DeviceExtension;
-    if (ext->kind == NM_DEVICE_CONTROL)
-        return nm_complete_now(irp, STATUS_SUCCESS, 0);
-    return OpenPort(ext->port, irp);
-}
-
-static NTSTATUS NTAPI DispatchClose(PDEVICE_OBJECT device, PIRP irp)
-{
-    NullModemDeviceExtension *ext = device->DeviceExtension;
-    if (ext->kind == NM_DEVICE_CONTROL)
-        return nm_complete_now(irp, STATUS_SUCCESS, 0);
-    return ClosePort(ext->port, irp);
-}
-
-static NTSTATUS NTAPI DispatchSuccess(PDEVICE_OBJECT device, PIRP irp)
-{
-    UNREFERENCED_PARAMETER(device);
-    return nm_complete_now(irp, STATUS_SUCCESS, 0);
-}
-
-static NTSTATUS NTAPI DispatchIoctl(PDEVICE_OBJECT device, PIRP irp)
-{
-    NullModemDeviceExtension *ext = device->DeviceExtension;
-    if (ext->kind == NM_DEVICE_CONTROL)
-        return nm_control_ioctl(irp);
-    return nm_port_ioctl(ext->port, irp);
-}
-
-static NTSTATUS CreateNamedDevice(PDRIVER_OBJECT driver, const WCHAR *device_name, const WCHAR *link_name,
-                                  DEVICE_TYPE type, NullModemPort *port, PDEVICE_OBJECT *device, BOOLEAN *linked)
+static NTSTATUS set_link(const WCHAR *device_name, const WCHAR *link_name, BOOLEAN *linked)
 {
     UNICODE_STRING name, link;
-    NullModemDeviceExtension *ext;
     NTSTATUS status;
-
     RtlInitUnicodeString(&name, device_name);
     RtlInitUnicodeString(&link, link_name);
-    status = IoCreateDevice(driver, sizeof(NullModemDeviceExtension), &name, type, 0, FALSE, device);
-    if (!NT_SUCCESS(status))
-        return status;
-    ext = (*device)->DeviceExtension;
-    ext->kind = port ? NM_DEVICE_PORT : NM_DEVICE_CONTROL;
-    ext->port = port;
-    (*device)->Flags |= DO_BUFFERED_IO;
-    (*device)->Flags &= ~DO_DEVICE_INITIALIZING;
     status = IoCreateSymbolicLink(&link, &name);
     *linked = NT_SUCCESS(status);
     return status;
 }
 
-static void DeleteNamedDevice(PDEVICE_OBJECT *device, const WCHAR *link_name, BOOLEAN *linked)
+static void remove_link(const WCHAR *link_name, BOOLEAN *linked)
 {
     UNICODE_STRING link;
     if (*linked) {
@@ -139,91 +80,178 @@ static void DeleteNamedDevice(PDEVICE_OBJECT *device, const WCHAR *link_name, BO
         IoDeleteSymbolicLink(&link);
         *linked = FALSE;
     }
-    if (*device) {
-        IoDeleteDevice(*device);
-        *device = NULL;
-    }
 }
 
-static VOID NTAPI DriverUnload(PDRIVER_OBJECT driver)
+void show_port(Port *port, BOOLEAN present)
 {
-    NullModemDoneList done;
+    if (present && !port->linked)
+        set_link(port->device_name, port->link_name, &port->linked);
+    else if (!present)
+        remove_link(port->link_name, &port->linked);
+    publish_port(port, present);
+}
+
+static NTSTATUS NTAPI dispatch_create(PDEVICE_OBJECT device, PIRP irp)
+{
+    Port *port = device->DeviceExtension;
+    if (port->is_control)
+        return complete_now(irp, STATUS_SUCCESS, 0);
+    return open_port(port, irp);
+}
+
+static NTSTATUS NTAPI dispatch_close(PDEVICE_OBJECT device, PIRP irp)
+{
+    Port *port = device->DeviceExtension;
+    if (port->is_control)
+        return complete_now(irp, STATUS_SUCCESS, 0);
+    return close_port(port, irp);
+}
+
+static NTSTATUS NTAPI dispatch_success(PDEVICE_OBJECT device, PIRP irp)
+{
+    UNREFERENCED_PARAMETER(device);
+    return complete_now(irp, STATUS_SUCCESS, 0);
+}
+
+static NTSTATUS NTAPI dispatch_ioctl(PDEVICE_OBJECT device, PIRP irp)
+{
+    Port *port = device->DeviceExtension;
+    if (port->is_control)
+        return control_device_request((NullModem *)port, irp);
+    return port_request(port, irp);
+}
+
+/* A buffered-I/O device object, its extension zeroed. */
+static NTSTATUS create_device_object(PDRIVER_OBJECT driver, const WCHAR *device_name, DEVICE_TYPE type,
+                                     ULONG extension_size, PDEVICE_OBJECT *device)
+{
+    UNICODE_STRING name;
+    NTSTATUS status;
+
+    RtlInitUnicodeString(&name, device_name);
+    status = IoCreateDevice(driver, extension_size, &name, type, 0, FALSE, device);
+    if (!NT_SUCCESS(status))
+        return status;
+    RtlZeroMemory((*device)->DeviceExtension, extension_size);
+    (*device)->Flags |= DO_BUFFERED_IO;
+    (*device)->Flags &= ~DO_DEVICE_INITIALIZING;
+    return STATUS_SUCCESS;
+}
+
+/* A port of the cable, not yet wired to its peer nor named for clients. */
+static NTSTATUS create_port(NullModem *modem, PDRIVER_OBJECT driver, ULONG index, ULONG number)
+{
+    UCHAR *rx = ExAllocatePoolWithTag(NonPagedPool, TARN_NULLMODEM_INPUT_QUEUE_BYTES, TAG_NULLMODEM);
+    WCHAR device_name[48];
+    PDEVICE_OBJECT device;
+    Port *port;
+    NTSTATUS status;
+
+    if (!rx)
+        return STATUS_INSUFFICIENT_RESOURCES;
+    format_name(device_name, 48, L"\\Device\\TarnNullModem", index);
+    status = create_device_object(driver, device_name, FILE_DEVICE_SERIAL_PORT, sizeof(Port), &device);
+    if (!NT_SUCCESS(status)) {
+        ExFreePoolWithTag(rx, TAG_NULLMODEM);
+        return status;
+    }
+    port = device->DeviceExtension;
+    port->rx = rx;
+    port->modem = modem;
+    port->device = device;
+    port->index = index;
+    port->number = number;
+    port->plugged = TRUE;
+    InitializeListHead(&port->reads);
+    InitializeListHead(&port->writes);
+    InitializeListHead(&port->waits);
+    InitializeListHead(&port->parked);
+    reset_settings(port);
+    port->dtr = port->rts = FALSE;
+    RtlCopyMemory(port->device_name, device_name, sizeof device_name);
+    format_name(port->link_name, 32, L"\\DosDevices\\COM", port->number);
+    format_name(port->com_name, 16, L"COM", port->number);
+    modem->ports[modem->port_count++] = port;
+    return STATUS_SUCCESS;
+}
+
+static VOID NTAPI driver_unload(PDRIVER_OBJECT driver)
+{
+    NullModem *modem = control_extension_of(driver);
+    DoneList done;
     KIRQL irql;
     ULONG i;
-    UNREFERENCED_PARAMETER(driver);
 
-    nm_stop_timer_thread();
-    nm_done_init(&done);
-    KeAcquireSpinLock(&g_nm.lock, &irql);
-    for (i = 0; i < g_nm.port_count; i++) {
-        nm_refuse_contender(&g_nm.ports[i], STATUS_CANCELLED, &done);
-        if (g_nm.ports[i].open_file)
-            nm_detach(&g_nm.ports[i], &done, STATUS_CANCELLED);
-    }
-    KeReleaseSpinLock(&g_nm.lock, irql);
-    nm_complete_done(&done);
+    if (modem) {
+        timer_stop(modem);
+        done_init(&done);
+        KeAcquireSpinLock(&modem->lock, &irql);
+        for (i = 0; i < modem->port_count; i++) {
+            refuse_contender(modem->ports[i], STATUS_CANCELLED, &done);
+            if (modem->ports[i]->open_file)
+                detach(modem->ports[i], &done, STATUS_CANCELLED);
+        }
+        KeReleaseSpinLock(&modem->lock, irql);
+        done_complete(&done);
 
-    for (i = 0; i < g_nm.port_count; i++) {
-        NullModemPort *port = &g_nm.ports[i];
-        nm_publish_port(port, FALSE);
-        DeleteNamedDevice(&port->device, port->link_name, &port->linked);
-        if (port->rx)
-            ExFreePoolWithTag(port->rx, NM_POOL_TAG);
-        port->rx = NULL;
+        for (i = 0; i < modem->port_count; i++) {
+            Port *port = modem->ports[i];
+            publish_port(port, FALSE);
+            remove_link(port->link_name, &port->linked);
+            if (port->rx)
+                ExFreePoolWithTag(port->rx, TAG_NULLMODEM);
+            port->rx = NULL;
+        }
+        remove_link(L"\\DosDevices\\TarnNullModem", &modem->control_linked);
+        modem->port_count = 0;
     }
-    DeleteNamedDevice(&g_nm.control, L"\\DosDevices\\TarnNullModem", &g_nm.control_linked);
-    g_nm.port_count = 0;
+    while (driver->DeviceObject)
+        IoDeleteDevice(driver->DeviceObject);
 }
 
 NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path)
 {
+    PDEVICE_OBJECT control;
+    NullModem *modem;
     ULONG pairs, first, i;
-    NTSTATUS status = STATUS_SUCCESS;
+    NTSTATUS status;
 
-    RtlZeroMemory(&g_nm, sizeof g_nm);
-    KeInitializeSpinLock(&g_nm.lock);
-    nm_read_parameters(registry_path, &pairs, &first);
+    driver->DriverUnload = driver_unload;
+    driver->MajorFunction[IRP_MJ_CREATE] = dispatch_create;
+    driver->MajorFunction[IRP_MJ_CLOSE] = dispatch_close;
+    driver->MajorFunction[IRP_MJ_CLEANUP] = dispatch_success;
+    driver->MajorFunction[IRP_MJ_READ] = dispatch_read;
+    driver->MajorFunction[IRP_MJ_WRITE] = dispatch_write;
+    driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = dispatch_ioctl;
+    driver->MajorFunction[IRP_MJ_FLUSH_BUFFERS] = dispatch_success;
 
-    driver->DriverUnload = DriverUnload;
-    driver->MajorFunction[IRP_MJ_CREATE] = DispatchCreate;
-    driver->MajorFunction[IRP_MJ_CLOSE] = DispatchClose;
-    driver->MajorFunction[IRP_MJ_CLEANUP] = DispatchSuccess;
-    driver->MajorFunction[IRP_MJ_READ] = nm_dispatch_read;
-    driver->MajorFunction[IRP_MJ_WRITE] = nm_dispatch_write;
-    driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DispatchIoctl;
-    driver->MajorFunction[IRP_MJ_FLUSH_BUFFERS] = DispatchSuccess;
+    status = create_device_object(driver, L"\\Device\\TarnNullModemControl", FILE_DEVICE_UNKNOWN, sizeof(NullModem),
+                                  &control);
+    if (!NT_SUCCESS(status))
+        return status;
+    modem = control->DeviceExtension;
+    modem->is_control = TRUE;
+    modem->control = control;
+    KeInitializeSpinLock(&modem->lock);
+    read_parameters(registry_path, &pairs, &first);
 
-    g_nm.port_count = 2 * pairs;
-    for (i = 0; i < g_nm.port_count; i++) {
-        NullModemPort *port = &g_nm.ports[i];
-        port->index = i;
-        port->number = first + i;
-        port->peer = &g_nm.ports[i ^ 1];
-        port->plugged = TRUE;
-        InitializeListHead(&port->reads);
-        InitializeListHead(&port->writes);
-        InitializeListHead(&port->waits);
-        InitializeListHead(&port->parked);
-        nm_reset_settings(port);
-        port->dtr = port->rts = FALSE;
-        nm_format_name(port->device_name, 48, L"\\Device\\TarnNullModem", i);
-        nm_format_name(port->link_name, 32, L"\\DosDevices\\COM", port->number);
-        nm_format_name(port->com_name, 16, L"COM", port->number);
-        port->rx = ExAllocatePoolWithTag(NonPagedPool, TARN_NULLMODEM_INPUT_QUEUE_BYTES, NM_POOL_TAG);
-        status = port->rx ? CreateNamedDevice(driver, port->device_name, port->link_name, FILE_DEVICE_SERIAL_PORT,
-                                              port, &port->device, &port->linked)
-                          : STATUS_INSUFFICIENT_RESOURCES;
-        if (!NT_SUCCESS(status))
-            break;
-        nm_publish_port(port, TRUE);
+    for (i = 0; i < 2 * pairs && NT_SUCCESS(status); i++)
+        status = create_port(modem, driver, i, first + i);
+    /* every port is wired to its peer before any of them can be opened */
+    for (i = 0; i < modem->port_count && NT_SUCCESS(status); i++)
+        modem->ports[i]->peer = modem->ports[i ^ 1];
+    for (i = 0; i < modem->port_count && NT_SUCCESS(status); i++) {
+        Port *port = modem->ports[i];
+        status = set_link(port->device_name, port->link_name, &port->linked);
+        if (NT_SUCCESS(status))
+            publish_port(port, TRUE);
     }
     if (NT_SUCCESS(status))
-        status = CreateNamedDevice(driver, L"\\Device\\TarnNullModemControl", L"\\DosDevices\\TarnNullModem",
-                                   FILE_DEVICE_UNKNOWN, NULL, &g_nm.control, &g_nm.control_linked);
+        status = set_link(L"\\Device\\TarnNullModemControl", L"\\DosDevices\\TarnNullModem", &modem->control_linked);
     if (NT_SUCCESS(status))
-        status = nm_start_timer_thread(); /* last: it walks the ports */
+        status = timer_start(modem); /* last: it walks the ports */
     if (!NT_SUCCESS(status)) {
-        DriverUnload(driver);
+        driver_unload(driver);
         return status;
     }
     return STATUS_SUCCESS;

@@ -5,19 +5,19 @@
 #define ENTRY(irp) (&(irp)->Tail.Overlay.ListEntry)
 #define IRP_OF(entry) CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry)
 
-void nm_done_init(NullModemDoneList *done)
+void done_init(DoneList *done)
 {
     InitializeListHead(&done->irps);
 }
 
-void nm_finish(NullModemDoneList *done, PIRP irp, NTSTATUS status, ULONG_PTR information)
+void done_add(DoneList *done, PIRP irp, NTSTATUS status, ULONG_PTR information)
 {
     irp->IoStatus.Status = status;
     irp->IoStatus.Information = information;
     InsertTailList(&done->irps, ENTRY(irp));
 }
 
-void nm_complete_done(NullModemDoneList *done)
+void done_complete(DoneList *done)
 {
     while (!IsListEmpty(&done->irps)) {
         PIRP irp = IRP_OF(RemoveHeadList(&done->irps));
@@ -25,15 +25,14 @@ void nm_complete_done(NullModemDoneList *done)
     }
 }
 
-static VOID NTAPI CancelPending(PDEVICE_OBJECT device, PIRP irp)
+static VOID NTAPI cancel_pending(PDEVICE_OBJECT device, PIRP irp)
 {
-    NullModemDeviceExtension *ext = device->DeviceExtension;
-    NullModemPort *port = ext->port;
+    Port *port = device->DeviceExtension;
     ULONG_PTR information = 0;
     KIRQL irql;
 
     IoReleaseCancelSpinLock(irp->CancelIrql);
-    KeAcquireSpinLock(&g_nm.lock, &irql);
+    KeAcquireSpinLock(&port->modem->lock, &irql);
     /* the current transfer restarts its clock for the next request */
     if (port->reads.Flink == ENTRY(irp))
         port->read_started = FALSE;
@@ -43,17 +42,17 @@ static VOID NTAPI CancelPending(PDEVICE_OBJECT device, PIRP irp)
     }
     RemoveEntryList(ENTRY(irp));
     InitializeListHead(ENTRY(irp));
-    KeReleaseSpinLock(&g_nm.lock, irql);
+    KeReleaseSpinLock(&port->modem->lock, irql);
 
     irp->IoStatus.Status = STATUS_CANCELLED;
     irp->IoStatus.Information = information;
     IoCompleteRequest(irp, IO_NO_INCREMENT);
-    nm_wake_timer();
+    timer_wake(port->modem);
 }
 
-NTSTATUS nm_queue(LIST_ENTRY *list, PIRP irp)
+NTSTATUS queue_request(LIST_ENTRY *list, PIRP irp)
 {
-    IoSetCancelRoutine(irp, CancelPending);
+    IoSetCancelRoutine(irp, cancel_pending);
     if (irp->Cancel && IoSetCancelRoutine(irp, NULL) != NULL)
         return STATUS_CANCELLED; /* cancelled before it was queued */
     /* if a cancel already took the routine, it runs once the lock is free and unlinks the entry */
@@ -62,12 +61,12 @@ NTSTATUS nm_queue(LIST_ENTRY *list, PIRP irp)
     return STATUS_PENDING;
 }
 
-PIRP nm_peek_head(LIST_ENTRY *list)
+PIRP peek_head(LIST_ENTRY *list)
 {
     return IsListEmpty(list) ? NULL : IRP_OF(list->Flink);
 }
 
-BOOLEAN nm_take_irp(PIRP irp)
+BOOLEAN take_irp(PIRP irp)
 {
     if (IoSetCancelRoutine(irp, NULL) == NULL)
         return FALSE; /* its cancel routine is waiting for the lock and will finish it */
@@ -76,24 +75,18 @@ BOOLEAN nm_take_irp(PIRP irp)
     return TRUE;
 }
 
-PIRP nm_take_head(LIST_ENTRY *list)
-{
-    PIRP irp = nm_peek_head(list);
-    return irp && nm_take_irp(irp) ? irp : NULL;
-}
-
-void nm_fail_all(LIST_ENTRY *list, NullModemDoneList *done, NTSTATUS status)
+void fail_all(LIST_ENTRY *list, DoneList *done, NTSTATUS status)
 {
     LIST_ENTRY *entry = list->Flink;
     while (entry != list) {
         PIRP irp = IRP_OF(entry);
         entry = entry->Flink;
-        if (nm_take_irp(irp))
-            nm_finish(done, irp, status, 0);
+        if (take_irp(irp))
+            done_add(done, irp, status, 0);
     }
 }
 
-ULONG nm_count_list(LIST_ENTRY *list)
+ULONG count_list(LIST_ENTRY *list)
 {
     ULONG n = 0;
     LIST_ENTRY *entry;
@@ -102,12 +95,12 @@ ULONG nm_count_list(LIST_ENTRY *list)
     return n;
 }
 
-PVOID nm_irp_buffer(PIRP irp)
+PVOID irp_buffer(PIRP irp)
 {
     return irp->AssociatedIrp.SystemBuffer ? irp->AssociatedIrp.SystemBuffer : irp->UserBuffer;
 }
 
-PFILE_OBJECT nm_irp_file(PIRP irp)
+PFILE_OBJECT irp_file(PIRP irp)
 {
     /* Wine hands the file over in the IRP, not always in the stack location */
     PFILE_OBJECT file = IoGetCurrentIrpStackLocation(irp)->FileObject;

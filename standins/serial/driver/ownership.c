@@ -14,70 +14,70 @@
  *   and the contender is refused from then on. */
 #include "nullmodem.h"
 
-#define NM_CONTEND_GRACE_MS 3000
+#define CONTEND_GRACE_MS 3000
 
-static void SetVerdict(PFILE_OBJECT file, NTSTATUS status)
+static void set_verdict(PFILE_OBJECT file, NTSTATUS status)
 {
     file->FsContext = (PVOID)(ULONG_PTR)status;
-    file->FsContext2 = NM_FILE_VERDICT;
+    file->FsContext2 = FILE_VERDICT;
 }
 
 /* The owner's open: fresh settings, lines up for the other end to see. */
-static void Grant(NullModemPort *port, PFILE_OBJECT file, NullModemDoneList *done)
+static void grant(Port *port, PFILE_OBJECT file, DoneList *done)
 {
     port->open_file = file;
     port->owner_used = FALSE;
-    nm_reset_settings(port);
-    port->modem_status = nm_modem_status(port);
-    nm_update_modem_status(port->peer, done);
+    reset_settings(port);
+    port->modem_status = modem_status_of(port);
+    update_modem_status(port->peer, done);
     if (file)
-        SetVerdict(file, STATUS_SUCCESS);
+        set_verdict(file, STATUS_SUCCESS);
 }
 
-void nm_refuse_contender(NullModemPort *port, NTSTATUS status, NullModemDoneList *done)
+void refuse_contender(Port *port, NTSTATUS status, DoneList *done)
 {
     if (port->contender) {
-        SetVerdict(port->contender, status);
-        nm_fail_all(&port->parked, done, status);
+        set_verdict(port->contender, status);
+        fail_all(&port->parked, done, status);
         port->contender = NULL;
     }
     if (port->displaced) {
-        SetVerdict(port->displaced, status);
+        set_verdict(port->displaced, status);
         port->displaced = NULL;
     }
 }
 
-NTSTATUS nm_claim(NullModemPort *port, PIRP irp, NullModemDoneList *done)
+NTSTATUS claim_port(Port *port, PIRP irp, DoneList *done)
 {
-    PFILE_OBJECT file = nm_irp_file(irp);
+    PFILE_OBJECT file = irp_file(irp);
     ULONG options = IoGetCurrentIrpStackLocation(irp)->Parameters.Create.Options;
     NTSTATUS status = STATUS_SUCCESS;
     if (!port->plugged)
         status = TARN_NULLMODEM_STATUS_UNPLUGGED;
-    else if (nm_take_fault(port, TARN_NULLMODEM_REQ_CREATE, &status))
+    else if (take_fault(port, TARN_NULLMODEM_REQ_CREATE, &status))
         ;
     else if (!port->open_file) {
-        Grant(port, file, done);
+        grant(port, file, done);
         return STATUS_SUCCESS;
     } else if (file && !port->owner_used && !port->contender && !port->displaced) {
         port->contender = file;
         port->contender_sync = (options & (FILE_SYNCHRONOUS_IO_ALERT | FILE_SYNCHRONOUS_IO_NONALERT)) != 0;
-        port->contender_deadline = nm_now() + NM_CONTEND_GRACE_MS * NM_TICKS_PER_MS;
+        port->contender_deadline = clock_now() + CONTEND_GRACE_MS * TICKS_PER_MS;
         file->FsContext2 = NULL; /* undecided */
         return STATUS_SUCCESS;
     } else
         status = STATUS_ACCESS_DENIED; /* one open at a time */
     if (file)
-        SetVerdict(file, status);
+        set_verdict(file, status);
     return status;
 }
 
-void nm_release(NullModemPort *port, PFILE_OBJECT file, NullModemDoneList *done, LIST_ENTRY *granted)
+void release_port(Port *port, PFILE_OBJECT file, DoneList *done, LIST_ENTRY *granted)
 {
     if (!file)
         return;
     if (file == port->contender) {
-        nm_fail_all(&port->parked, done, STATUS_CANCELLED);
+        fail_all(&port->parked, done, STATUS_CANCELLED);
         port->contender = NULL;
         return;
     }
@@ -88,24 +88,24 @@ void nm_release(NullModemPort *port, PFILE_OBJECT file, NullModemDoneList *done,
     if (file != port->open_file)
         return;
     /* Requests of the file may still be pending here: finish them all. */
-    nm_detach(port, done, STATUS_CANCELLED);
+    detach(port, done, STATUS_CANCELLED);
     if (port->displaced) {
-        Grant(port, port->displaced, done); /* still open: the port is its own again */
+        grant(port, port->displaced, done); /* still open: the port is its own again */
         port->displaced = NULL;
         return;
     }
     if (!port->contender)
         return;
-    if (nm_now() >= port->contender_deadline) {
-        nm_refuse_contender(port, STATUS_ACCESS_DENIED, done);
+    if (clock_now() >= port->contender_deadline) {
+        refuse_contender(port, STATUS_ACCESS_DENIED, done);
         return;
     }
-    Grant(port, port->contender, done);
+    grant(port, port->contender, done);
     port->contender = NULL;
     /* its waiting requests run again, in order, once the lock is released */
     while (port->parked.Flink != &port->parked) {
-        PIRP irp = nm_peek_head(&port->parked);
-        if (nm_take_irp(irp)) {
+        PIRP irp = peek_head(&port->parked);
+        if (take_irp(irp)) {
             InsertTailList(granted, &irp->Tail.Overlay.ListEntry);
         } else { /* being cancelled: its cancel routine completes it once the lock is free */
             RemoveEntryList(&irp->Tail.Overlay.ListEntry);
@@ -114,26 +114,26 @@ void nm_release(NullModemPort *port, PFILE_OBJECT file, NullModemDoneList *done,
     }
 }
 
-void nm_redispatch(NullModemPort *port, LIST_ENTRY *granted)
+void redispatch(Port *port, LIST_ENTRY *granted)
 {
     while (!IsListEmpty(granted)) {
         PIRP irp = CONTAINING_RECORD(RemoveHeadList(granted), IRP, Tail.Overlay.ListEntry);
         InitializeListHead(&irp->Tail.Overlay.ListEntry);
         switch (IoGetCurrentIrpStackLocation(irp)->MajorFunction) {
-        case IRP_MJ_READ: nm_dispatch_read(port->device, irp); break;
-        case IRP_MJ_WRITE: nm_dispatch_write(port->device, irp); break;
-        default: nm_port_ioctl(port, irp); break;
+        case IRP_MJ_READ: dispatch_read(port->device, irp); break;
+        case IRP_MJ_WRITE: dispatch_write(port->device, irp); break;
+        default: port_request(port, irp); break;
         }
     }
 }
 
-NTSTATUS nm_handle_status(NullModemPort *port, PIRP irp, NullModemDoneList *done)
+NTSTATUS handle_status(Port *port, PIRP irp, DoneList *done)
 {
-    PFILE_OBJECT file = nm_irp_file(irp);
+    PFILE_OBJECT file = irp_file(irp);
     if (port->plugged && file == port->open_file) {
         if (!port->owner_used) {
             port->owner_used = TRUE;
-            nm_refuse_contender(port, STATUS_ACCESS_DENIED, done); /* a real second open */
+            refuse_contender(port, STATUS_ACCESS_DENIED, done); /* a real second open */
         }
         return STATUS_SUCCESS;
     }
@@ -142,38 +142,38 @@ NTSTATUS nm_handle_status(NullModemPort *port, PIRP irp, NullModemDoneList *done
     if (file == port->displaced) {
         /* the idle owner was alive after all: the port goes back to it */
         PFILE_OBJECT usurper = port->open_file;
-        nm_detach(port, done, STATUS_ACCESS_DENIED);
+        detach(port, done, STATUS_ACCESS_DENIED);
         if (usurper)
-            SetVerdict(usurper, STATUS_ACCESS_DENIED);
+            set_verdict(usurper, STATUS_ACCESS_DENIED);
         port->displaced = NULL;
-        Grant(port, file, done);
+        grant(port, file, done);
         port->owner_used = TRUE;
         return STATUS_SUCCESS;
     }
     if (file == port->contender) {
-        if (nm_now() >= port->contender_deadline) {
-            nm_refuse_contender(port, STATUS_ACCESS_DENIED, done);
+        if (clock_now() >= port->contender_deadline) {
+            refuse_contender(port, STATUS_ACCESS_DENIED, done);
             return STATUS_ACCESS_DENIED;
         }
         if (port->contender_sync)
-            return nm_queue(&port->parked, irp);
+            return queue_request(&port->parked, irp);
         port->displaced = port->open_file; /* idle: it has nothing pending */
         port->contender = NULL;
-        Grant(port, file, done);
+        grant(port, file, done);
         port->owner_used = TRUE;
         return STATUS_SUCCESS;
     }
-    if (file->FsContext2 == NM_FILE_VERDICT && !NT_SUCCESS((NTSTATUS)(ULONG_PTR)file->FsContext))
+    if (file->FsContext2 == FILE_VERDICT && !NT_SUCCESS((NTSTATUS)(ULONG_PTR)file->FsContext))
         return (NTSTATUS)(ULONG_PTR)file->FsContext;
     return TARN_NULLMODEM_STATUS_UNPLUGGED;
 }
 
-void nm_service_contender(NullModemPort *port, LONGLONG now, NullModemDoneList *done, LONGLONG *next)
+void service_contender(Port *port, LONGLONG now, DoneList *done, LONGLONG *next)
 {
     if (!port->contender || IsListEmpty(&port->parked))
         return;
     if (now >= port->contender_deadline)
-        nm_refuse_contender(port, STATUS_ACCESS_DENIED, done);
+        refuse_contender(port, STATUS_ACCESS_DENIED, done);
     else if (port->contender_deadline < *next)
         *next = port->contender_deadline;
 }

@@ -4,15 +4,15 @@
 
 #define MAXULONG_VALUE 0xFFFFFFFFUL
 
-static LONGLONG MinTime(LONGLONG a, LONGLONG b) { return a < b ? a : b; }
+static LONGLONG min_time(LONGLONG a, LONGLONG b) { return a < b ? a : b; }
 
 /* A time-out of `ms` from `now`; beyond a thousand years it never comes. */
-static LONGLONG After(LONGLONG now, ULONGLONG ms)
+static LONGLONG deadline_after(LONGLONG now, ULONGLONG ms)
 {
-    return ms < 30000000000000ULL ? now + (LONGLONG)ms * NM_TICKS_PER_MS : NM_NO_DEADLINE;
+    return ms < 30000000000000ULL ? now + (LONGLONG)ms * TICKS_PER_MS : NO_DEADLINE;
 }
 
-void nm_raise_events(NullModemPort *port, ULONG events, NullModemDoneList *done)
+void raise_events(Port *port, ULONG events, DoneList *done)
 {
     PIRP wait;
     if (!port->open_file)
@@ -20,27 +20,27 @@ void nm_raise_events(NullModemPort *port, ULONG events, NullModemDoneList *done)
     events &= port->wait_mask;
     if (!events)
         return;
-    wait = nm_peek_head(&port->waits);
-    if (wait && nm_take_irp(wait)) {
-        *(ULONG *)nm_irp_buffer(wait) = port->history | events;
+    wait = peek_head(&port->waits);
+    if (wait && take_irp(wait)) {
+        *(ULONG *)irp_buffer(wait) = port->history | events;
         port->history = 0;
-        nm_finish(done, wait, STATUS_SUCCESS, sizeof(ULONG));
+        done_add(done, wait, STATUS_SUCCESS, sizeof(ULONG));
     } else {
         port->history |= events; /* remembered for the next wait */
     }
 }
 
-static BOOLEAN Connected(const NullModemPort *port)
+static BOOLEAN connected(const Port *port)
 {
     return port->open_file && port->plugged;
 }
 
-ULONG nm_modem_status(const NullModemPort *port)
+ULONG modem_status_of(const Port *port)
 {
     static const ULONG bit[TARN_NULLMODEM_LINE_COUNT] = { SERIAL_CTS_STATE, SERIAL_DSR_STATE, SERIAL_RI_STATE, SERIAL_DCD_STATE };
-    const NullModemPort *peer = port->peer;
+    const Port *peer = port->peer;
     ULONG status = 0, line;
-    if (port->plugged && Connected(peer)) {
+    if (port->plugged && connected(peer)) {
         if (peer->rts) status |= SERIAL_CTS_STATE;
         if (peer->dtr) status |= SERIAL_DSR_STATE | SERIAL_DCD_STATE;
     }
@@ -51,21 +51,21 @@ ULONG nm_modem_status(const NullModemPort *port)
     return status;
 }
 
-void nm_update_modem_status(NullModemPort *port, NullModemDoneList *done)
+void update_modem_status(Port *port, DoneList *done)
 {
-    ULONG now = nm_modem_status(port), changed = now ^ port->modem_status, events = 0;
+    ULONG now = modem_status_of(port), changed = now ^ port->modem_status, events = 0;
     port->modem_status = now;
     if (changed & SERIAL_CTS_STATE) events |= SERIAL_EV_CTS;
     if (changed & SERIAL_DSR_STATE) events |= SERIAL_EV_DSR;
     if (changed & SERIAL_RI_STATE) events |= SERIAL_EV_RING;
     if (changed & SERIAL_DCD_STATE) events |= SERIAL_EV_RLSD;
-    nm_raise_events(port, events, done);
+    raise_events(port, events, done);
 }
 
-void nm_deliver(NullModemPort *to, const UCHAR *data, ULONG count, LONGLONG now, NullModemDoneList *done)
+void deliver(Port *to, const UCHAR *data, ULONG count, LONGLONG now, DoneList *done)
 {
     ULONG events = 0, i, threshold = to->queue_size.InSize / 10 * 8, before = to->rx_count;
-    if (!count || !Connected(to))
+    if (!count || !connected(to))
         return; /* nobody listens at the other end of the cable */
     for (i = 0; i < count; i++) {
         if (to->rx_count == TARN_NULLMODEM_INPUT_QUEUE_BYTES) {
@@ -83,37 +83,37 @@ void nm_deliver(NullModemPort *to, const UCHAR *data, ULONG count, LONGLONG now,
     if (threshold && before < threshold && to->rx_count >= threshold)
         events |= SERIAL_EV_RX80FULL;
     to->last_rx_time = now;
-    nm_raise_events(to, events, done);
+    raise_events(to, events, done);
 }
 
-static BOOLEAN OutputHeld(const NullModemPort *port)
+static BOOLEAN output_held(const Port *port)
 {
-    ULONG shake = port->hand_flow.ControlHandShake, status = nm_modem_status(port);
+    ULONG shake = port->hand_flow.ControlHandShake, status = modem_status_of(port);
     return ((shake & SERIAL_CTS_HANDSHAKE) && !(status & SERIAL_CTS_STATE))
         || ((shake & SERIAL_DSR_HANDSHAKE) && !(status & SERIAL_DSR_STATE))
         || ((shake & SERIAL_DCD_HANDSHAKE) && !(status & SERIAL_DCD_STATE));
 }
 
-static LONGLONG ByteTicks(const NullModemPort *port)
+static LONGLONG byte_ticks(const Port *port)
 {
     LONGLONG ticks = 10LL * 10000000LL / (port->baud_rate ? port->baud_rate : 1); /* 10 bits a byte */
     return ticks > 0 ? ticks : 1;
 }
 
-static void ServiceWrites(NullModemPort *port, LONGLONG now, NullModemDoneList *done, LONGLONG *next)
+static void service_writes(Port *port, LONGLONG now, DoneList *done, LONGLONG *next)
 {
     PIRP irp;
-    while ((irp = nm_peek_head(&port->writes)) != NULL) {
+    while ((irp = peek_head(&port->writes)) != NULL) {
         ULONG n = IoGetCurrentIrpStackLocation(irp)->Parameters.Write.Length;
-        const UCHAR *data = nm_irp_buffer(irp);
-        BOOLEAN held = OutputHeld(port);
+        const UCHAR *data = irp_buffer(irp);
+        BOOLEAN held = output_held(port);
 
         if (!port->write_started) {
             ULONGLONG total = (ULONGLONG)port->timeouts.WriteTotalTimeoutMultiplier * n
                             + port->timeouts.WriteTotalTimeoutConstant;
             port->write_started = TRUE;
             port->write_sent = 0;
-            port->write_deadline = total ? After(now, total) : NM_NO_DEADLINE;
+            port->write_deadline = total ? deadline_after(now, total) : NO_DEADLINE;
             if (port->tx_ready < now)
                 port->tx_ready = now;
         }
@@ -123,60 +123,60 @@ static void ServiceWrites(NullModemPort *port, LONGLONG now, NullModemDoneList *
             ULONG upto = n;
             if (port->pacing) {
                 /* bytes whose last bit left by now, and never past the write's time-out */
-                LONGLONG ticks = ByteTicks(port), until = MinTime(now, port->write_deadline);
+                LONGLONG ticks = byte_ticks(port), until = min_time(now, port->write_deadline);
                 ULONGLONG ready = until >= port->tx_ready ? (ULONGLONG)((until - port->tx_ready) / ticks) : 0;
                 if (ready < n - port->write_sent)
                     upto = port->write_sent + (ULONG)ready;
                 port->tx_ready += (LONGLONG)(upto - port->write_sent) * ticks;
             }
             if (upto > port->write_sent) {
-                nm_deliver(port->peer, data + port->write_sent, upto - port->write_sent, now, done);
+                deliver(port->peer, data + port->write_sent, upto - port->write_sent, now, done);
                 port->bytes_sent += upto - port->write_sent;
                 port->write_sent = upto;
             }
         }
 
         if (port->write_sent == n || now >= port->write_deadline) {
-            NTSTATUS status = port->write_sent == n ? STATUS_SUCCESS : NM_STATUS_TIMED_OUT;
-            if (!nm_take_irp(irp))
+            NTSTATUS status = port->write_sent == n ? STATUS_SUCCESS : TRANSFER_TIMED_OUT;
+            if (!take_irp(irp))
                 return; /* being cancelled; its cancel routine reports what was sent */
             port->write_started = FALSE;
-            nm_finish(done, irp, status, port->write_sent);
+            done_add(done, irp, status, port->write_sent);
             if (IsListEmpty(&port->writes))
-                nm_raise_events(port, SERIAL_EV_TXEMPTY, done);
+                raise_events(port, SERIAL_EV_TXEMPTY, done);
             continue;
         }
-        *next = MinTime(*next, port->write_deadline);
+        *next = min_time(*next, port->write_deadline);
         if (port->pacing && !held)
-            *next = MinTime(*next, port->tx_ready + ByteTicks(port));
+            *next = min_time(*next, port->tx_ready + byte_ticks(port));
         return;
     }
 }
 
-static void StartRead(NullModemPort *port, ULONG n, LONGLONG now)
+static void start_read(Port *port, ULONG n, LONGLONG now)
 {
     const SERIAL_TIMEOUTS *t = &port->timeouts;
     port->read_started = TRUE;
     port->read_start = now;
-    port->read_deadline = NM_NO_DEADLINE;
+    port->read_deadline = NO_DEADLINE;
     port->read_interval = 0;
     if (t->ReadIntervalTimeout == MAXULONG_VALUE && !t->ReadTotalTimeoutMultiplier && !t->ReadTotalTimeoutConstant) {
-        port->read_mode = NM_READ_IMMEDIATE;
+        port->read_mode = READ_IMMEDIATE;
     } else if (t->ReadIntervalTimeout == MAXULONG_VALUE && t->ReadTotalTimeoutMultiplier == MAXULONG_VALUE
                && t->ReadTotalTimeoutConstant && t->ReadTotalTimeoutConstant != MAXULONG_VALUE) {
-        port->read_mode = NM_READ_FIRST_BYTE;
-        port->read_deadline = After(now, t->ReadTotalTimeoutConstant);
+        port->read_mode = READ_FIRST_BYTE;
+        port->read_deadline = deadline_after(now, t->ReadTotalTimeoutConstant);
     } else {
         ULONGLONG total = (ULONGLONG)t->ReadTotalTimeoutMultiplier * n + t->ReadTotalTimeoutConstant;
-        port->read_mode = NM_READ_WAIT_ALL;
+        port->read_mode = READ_WAIT_ALL;
         if (total)
-            port->read_deadline = After(now, total);
+            port->read_deadline = deadline_after(now, total);
         if (t->ReadIntervalTimeout != MAXULONG_VALUE)
             port->read_interval = t->ReadIntervalTimeout;
     }
 }
 
-static void TakeInput(NullModemPort *port, UCHAR *to, ULONG count)
+static void take_input(Port *port, UCHAR *to, ULONG count)
 {
     ULONG i;
     for (i = 0; i < count; i++) {
@@ -186,59 +186,59 @@ static void TakeInput(NullModemPort *port, UCHAR *to, ULONG count)
     port->rx_count -= count;
 }
 
-static void ServiceReads(NullModemPort *port, LONGLONG now, NullModemDoneList *done, LONGLONG *next)
+static void service_reads(Port *port, LONGLONG now, DoneList *done, LONGLONG *next)
 {
     PIRP irp;
-    while ((irp = nm_peek_head(&port->reads)) != NULL) {
+    while ((irp = peek_head(&port->reads)) != NULL) {
         ULONG n = IoGetCurrentIrpStackLocation(irp)->Parameters.Read.Length;
         ULONG avail = port->rx_count, take = avail;
         NTSTATUS status = STATUS_SUCCESS;
         BOOLEAN finish = FALSE;
 
         if (!port->read_started)
-            StartRead(port, n, now);
+            start_read(port, n, now);
         if (avail >= n) {
             take = n;
             finish = TRUE;
-        } else if (port->read_mode == NM_READ_IMMEDIATE || (port->read_mode == NM_READ_FIRST_BYTE && avail)) {
+        } else if (port->read_mode == READ_IMMEDIATE || (port->read_mode == READ_FIRST_BYTE && avail)) {
             finish = TRUE;
         } else if (now >= port->read_deadline) {
             finish = TRUE;
-            status = NM_STATUS_TIMED_OUT;
+            status = TRANSFER_TIMED_OUT;
         } else if (port->read_interval && avail) {
             LONGLONG since = port->last_rx_time > port->read_start ? port->last_rx_time : port->read_start;
-            LONGLONG gapEnd = since + (LONGLONG)port->read_interval * NM_TICKS_PER_MS;
-            if (now >= gapEnd) {
+            LONGLONG gap_end = since + (LONGLONG)port->read_interval * TICKS_PER_MS;
+            if (now >= gap_end) {
                 finish = TRUE;
-                status = NM_STATUS_TIMED_OUT;
+                status = TRANSFER_TIMED_OUT;
             } else {
-                *next = MinTime(*next, gapEnd);
+                *next = min_time(*next, gap_end);
             }
         }
         if (!finish) {
-            *next = MinTime(*next, port->read_deadline);
+            *next = min_time(*next, port->read_deadline);
             return;
         }
-        if (!nm_take_irp(irp))
+        if (!take_irp(irp))
             return;
-        TakeInput(port, nm_irp_buffer(irp), take);
+        take_input(port, irp_buffer(irp), take);
         port->read_started = FALSE;
-        nm_finish(done, irp, status, take);
+        done_add(done, irp, status, take);
     }
 }
 
-void nm_service_all(LONGLONG now, NullModemDoneList *done, LONGLONG *next)
+void service_all(NullModem *modem, LONGLONG now, DoneList *done, LONGLONG *next)
 {
     ULONG i;
-    for (i = 0; i < g_nm.port_count; i++)
-        ServiceWrites(&g_nm.ports[i], now, done, next);
-    for (i = 0; i < g_nm.port_count; i++)
-        ServiceReads(&g_nm.ports[i], now, done, next);
-    for (i = 0; i < g_nm.port_count; i++)
-        nm_service_contender(&g_nm.ports[i], now, done, next);
+    for (i = 0; i < modem->port_count; i++)
+        service_writes(modem->ports[i], now, done, next);
+    for (i = 0; i < modem->port_count; i++)
+        service_reads(modem->ports[i], now, done, next);
+    for (i = 0; i < modem->port_count; i++)
+        service_contender(modem->ports[i], now, done, next);
 }
 
-void nm_reset_settings(NullModemPort *port)
+void reset_settings(Port *port)
 {
     port->baud_rate = 9600;
     port->line_control.WordLength = 8;
@@ -264,54 +264,53 @@ void nm_reset_settings(NullModemPort *port)
     port->read_started = port->write_started = FALSE;
 }
 
-void nm_detach(NullModemPort *port, NullModemDoneList *done, NTSTATUS status)
+void detach(Port *port, DoneList *done, NTSTATUS status)
 {
-    nm_fail_all(&port->reads, done, status);
-    nm_fail_all(&port->writes, done, status);
-    nm_fail_all(&port->waits, done, status);
+    fail_all(&port->reads, done, status);
+    fail_all(&port->writes, done, status);
+    fail_all(&port->waits, done, status);
     port->read_started = port->write_started = FALSE;
     port->open_file = NULL;
     port->dtr = port->rts = port->break_on = FALSE;
     port->rx_head = port->rx_count = 0;
     port->wait_mask = port->history = 0;
-    nm_update_modem_status(port->peer, done);
+    update_modem_status(port->peer, done);
 }
 
 /* Whether a request of this handle may reach the port: only the port's one open
  * handle may; others were refused at open, or went stale when the port was unplugged. */
-static NTSTATUS QueueTransfer(PDEVICE_OBJECT device, PIRP irp, ULONG kind)
+static NTSTATUS queue_transfer(PDEVICE_OBJECT device, PIRP irp, ULONG kind)
 {
-    NullModemDeviceExtension *ext = device->DeviceExtension;
-    NullModemPort *port = ext->port;
-    NullModemDoneList done;
+    Port *port = device->DeviceExtension;
+    DoneList done;
     NTSTATUS status;
     KIRQL irql;
 
-    if (ext->kind != NM_DEVICE_PORT)
-        return nm_complete_now(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
-    nm_done_init(&done);
-    KeAcquireSpinLock(&g_nm.lock, &irql);
-    status = nm_handle_status(port, irp, &done);
+    if (port->is_control)
+        return complete_now(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+    done_init(&done);
+    KeAcquireSpinLock(&port->modem->lock, &irql);
+    status = handle_status(port, irp, &done);
     if (status != STATUS_PENDING)
-        nm_count(port, kind);
-    if (status == STATUS_SUCCESS && !nm_take_fault(port, kind, &status))
-        status = nm_queue(kind == TARN_NULLMODEM_REQ_READ ? &port->reads : &port->writes, irp);
+        count_request(port, kind);
+    if (status == STATUS_SUCCESS && !take_fault(port, kind, &status))
+        status = queue_request(kind == TARN_NULLMODEM_REQ_READ ? &port->reads : &port->writes, irp);
     if (status == STATUS_PENDING)
-        nm_kick(&done);
-    KeReleaseSpinLock(&g_nm.lock, irql);
-    nm_complete_done(&done);
+        kick(port->modem, &done);
+    KeReleaseSpinLock(&port->modem->lock, irql);
+    done_complete(&done);
     if (status != STATUS_PENDING)
-        return nm_complete_now(irp, status, 0);
-    nm_wake_timer();
+        return complete_now(irp, status, 0);
+    timer_wake(port->modem);
     return STATUS_PENDING;
 }
 
-NTSTATUS NTAPI nm_dispatch_read(PDEVICE_OBJECT device, PIRP irp)
+NTSTATUS NTAPI dispatch_read(PDEVICE_OBJECT device, PIRP irp)
 {
-    return QueueTransfer(device, irp, TARN_NULLMODEM_REQ_READ);
+    return queue_transfer(device, irp, TARN_NULLMODEM_REQ_READ);
 }
 
-NTSTATUS NTAPI nm_dispatch_write(PDEVICE_OBJECT device, PIRP irp)
+NTSTATUS NTAPI dispatch_write(PDEVICE_OBJECT device, PIRP irp)
 {
-    return QueueTransfer(device, irp, TARN_NULLMODEM_REQ_WRITE);
+    return queue_transfer(device, irp, TARN_NULLMODEM_REQ_WRITE);
 }

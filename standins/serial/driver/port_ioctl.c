@@ -4,7 +4,7 @@
 #define IN_LEN(stack) ((stack)->Parameters.DeviceIoControl.InputBufferLength)
 #define OUT_LEN(stack) ((stack)->Parameters.DeviceIoControl.OutputBufferLength)
 
-ULONG nm_ioctl_kind(ULONG code)
+ULONG request_kind(ULONG code)
 {
     switch (code) {
     case IOCTL_SERIAL_SET_BAUD_RATE: return TARN_NULLMODEM_REQ_SET_BAUD_RATE;
@@ -47,27 +47,27 @@ ULONG nm_ioctl_kind(ULONG code)
         return STATUS_SUCCESS;                               \
     } while (0)
 
-static NTSTATUS SetHandFlow(NullModemPort *port, const SERIAL_HANDFLOW *flow, NullModemDoneList *done)
+static NTSTATUS set_hand_flow(Port *port, const SERIAL_HANDFLOW *flow, DoneList *done)
 {
-    ULONG oldDtr = port->hand_flow.ControlHandShake & SERIAL_DTR_MASK;
-    ULONG oldRts = port->hand_flow.FlowReplace & SERIAL_RTS_MASK;
-    ULONG newDtr = flow->ControlHandShake & SERIAL_DTR_MASK;
-    ULONG newRts = flow->FlowReplace & SERIAL_RTS_MASK;
+    ULONG old_dtr = port->hand_flow.ControlHandShake & SERIAL_DTR_MASK;
+    ULONG old_rts = port->hand_flow.FlowReplace & SERIAL_RTS_MASK;
+    ULONG new_dtr = flow->ControlHandShake & SERIAL_DTR_MASK;
+    ULONG new_rts = flow->FlowReplace & SERIAL_RTS_MASK;
 
     if ((flow->ControlHandShake & SERIAL_CONTROL_INVALID) || (flow->FlowReplace & SERIAL_FLOW_INVALID)
-        || newDtr == SERIAL_DTR_MASK || flow->XonLimit < 0 || flow->XoffLimit < 0)
+        || new_dtr == SERIAL_DTR_MASK || flow->XonLimit < 0 || flow->XoffLimit < 0)
         return STATUS_INVALID_PARAMETER;
     port->hand_flow = *flow;
     /* a line changes only when its control mode changes; escapes drive it otherwise */
-    if (newDtr != oldDtr)
-        port->dtr = newDtr != 0;
-    if (newRts != oldRts)
-        port->rts = newRts == SERIAL_RTS_CONTROL || newRts == SERIAL_RTS_HANDSHAKE;
-    nm_update_modem_status(port->peer, done);
+    if (new_dtr != old_dtr)
+        port->dtr = new_dtr != 0;
+    if (new_rts != old_rts)
+        port->rts = new_rts == SERIAL_RTS_CONTROL || new_rts == SERIAL_RTS_HANDSHAKE;
+    update_modem_status(port->peer, done);
     return STATUS_SUCCESS;
 }
 
-static NTSTATUS SetLineControl(NullModemPort *port, const SERIAL_LINE_CONTROL *lc)
+static NTSTATUS set_line_control(Port *port, const SERIAL_LINE_CONTROL *lc)
 {
     if (lc->WordLength < 5 || lc->WordLength > 8 || lc->Parity > SPACE_PARITY || lc->StopBits > STOP_BITS_2)
         return STATUS_INVALID_PARAMETER;
@@ -77,26 +77,26 @@ static NTSTATUS SetLineControl(NullModemPort *port, const SERIAL_LINE_CONTROL *l
     return STATUS_SUCCESS;
 }
 
-static NTSTATUS SetLine(NullModemPort *port, BOOLEAN *line, BOOLEAN on, BOOLEAN underHandshake, NullModemDoneList *done)
+static NTSTATUS set_line(Port *port, BOOLEAN *line, BOOLEAN on, BOOLEAN under_handshake, DoneList *done)
 {
-    if (underHandshake)
+    if (under_handshake)
         return STATUS_INVALID_PARAMETER;
     *line = on;
-    nm_update_modem_status(port->peer, done);
+    update_modem_status(port->peer, done);
     return STATUS_SUCCESS;
 }
 
-static NTSTATUS SetBreak(NullModemPort *port, BOOLEAN on, NullModemDoneList *done)
+static NTSTATUS set_break(Port *port, BOOLEAN on, DoneList *done)
 {
     if (on && !port->break_on && port->plugged && port->peer->open_file && port->peer->plugged) {
         port->peer->errors |= SERIAL_ERROR_BREAK;
-        nm_raise_events(port->peer, SERIAL_EV_BREAK, done);
+        raise_events(port->peer, SERIAL_EV_BREAK, done);
     }
     port->break_on = on;
     return STATUS_SUCCESS;
 }
 
-static ULONG BytesWaitingToGo(NullModemPort *port)
+static ULONG bytes_waiting_to_go(Port *port)
 {
     ULONG total = 0;
     LIST_ENTRY *entry;
@@ -107,7 +107,7 @@ static ULONG BytesWaitingToGo(NullModemPort *port)
     return total - (port->write_started ? port->write_sent : 0);
 }
 
-static void FillProperties(NullModemPort *port, SERIAL_COMMPROP *p)
+static void fill_properties(Port *port, SERIAL_COMMPROP *p)
 {
     RtlZeroMemory(p, FIELD_OFFSET(SERIAL_COMMPROP, ProvChar));
     p->PacketLength = sizeof(SERIAL_COMMPROP);
@@ -129,12 +129,12 @@ static void FillProperties(NullModemPort *port, SERIAL_COMMPROP *p)
 }
 
 /* Runs with the lock held.  Returns STATUS_PENDING when the request was queued. */
-static NTSTATUS Handle(NullModemPort *port, PIRP irp, PIO_STACK_LOCATION stack, NullModemDoneList *done)
+static NTSTATUS carry_out(Port *port, PIRP irp, PIO_STACK_LOCATION stack, DoneList *done)
 {
     PVOID buffer = irp->AssociatedIrp.SystemBuffer;
     ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
-    ULONG dtrMode = port->hand_flow.ControlHandShake & SERIAL_DTR_MASK;
-    ULONG rtsMode = port->hand_flow.FlowReplace & SERIAL_RTS_MASK;
+    ULONG dtr_mode = port->hand_flow.ControlHandShake & SERIAL_DTR_MASK;
+    ULONG rts_mode = port->hand_flow.FlowReplace & SERIAL_RTS_MASK;
 
     irp->IoStatus.Information = 0;
     switch (code) {
@@ -148,12 +148,12 @@ static NTSTATUS Handle(NullModemPort *port, PIRP irp, PIO_STACK_LOCATION stack, 
         REPLY(ULONG, port->baud_rate); /* SERIAL_BAUD_RATE is one ULONG */
     case IOCTL_SERIAL_SET_LINE_CONTROL:
         NEED_IN(SERIAL_LINE_CONTROL);
-        return SetLineControl(port, buffer);
+        return set_line_control(port, buffer);
     case IOCTL_SERIAL_GET_LINE_CONTROL:
         REPLY(SERIAL_LINE_CONTROL, port->line_control);
     case IOCTL_SERIAL_SET_HANDFLOW:
         NEED_IN(SERIAL_HANDFLOW);
-        return SetHandFlow(port, buffer, done);
+        return set_hand_flow(port, buffer, done);
     case IOCTL_SERIAL_GET_HANDFLOW:
         REPLY(SERIAL_HANDFLOW, port->hand_flow);
     case IOCTL_SERIAL_SET_CHARS:
@@ -178,17 +178,17 @@ static NTSTATUS Handle(NullModemPort *port, PIRP irp, PIO_STACK_LOCATION stack, 
     case IOCTL_SERIAL_GET_TIMEOUTS:
         REPLY(SERIAL_TIMEOUTS, port->timeouts);
     case IOCTL_SERIAL_GET_MODEMSTATUS:
-        REPLY(ULONG, nm_modem_status(port));
+        REPLY(ULONG, modem_status_of(port));
     case IOCTL_SERIAL_SET_DTR:
     case IOCTL_SERIAL_CLR_DTR:
-        return SetLine(port, &port->dtr, code == IOCTL_SERIAL_SET_DTR, dtrMode == SERIAL_DTR_HANDSHAKE, done);
+        return set_line(port, &port->dtr, code == IOCTL_SERIAL_SET_DTR, dtr_mode == SERIAL_DTR_HANDSHAKE, done);
     case IOCTL_SERIAL_SET_RTS:
     case IOCTL_SERIAL_CLR_RTS:
-        return SetLine(port, &port->rts, code == IOCTL_SERIAL_SET_RTS,
-                       rtsMode == SERIAL_RTS_HANDSHAKE || rtsMode == SERIAL_TRANSMIT_TOGGLE, done);
+        return set_line(port, &port->rts, code == IOCTL_SERIAL_SET_RTS,
+                       rts_mode == SERIAL_RTS_HANDSHAKE || rts_mode == SERIAL_TRANSMIT_TOGGLE, done);
     case IOCTL_SERIAL_SET_BREAK_ON:
     case IOCTL_SERIAL_SET_BREAK_OFF:
-        return SetBreak(port, code == IOCTL_SERIAL_SET_BREAK_ON, done);
+        return set_break(port, code == IOCTL_SERIAL_SET_BREAK_ON, done);
     case IOCTL_SERIAL_GET_DTRRTS:
         REPLY(ULONG, (port->dtr ? SERIAL_DTR_STATE : 0) | (port->rts ? SERIAL_RTS_STATE : 0));
     case IOCTL_SERIAL_GET_MODEM_CONTROL:
@@ -201,10 +201,10 @@ static NTSTATUS Handle(NullModemPort *port, PIRP irp, PIO_STACK_LOCATION stack, 
         port->wait_mask = *(ULONG *)buffer;
         port->history = 0;
         /* a new mask ends the pending wait with no events */
-        pending = nm_peek_head(&port->waits);
-        if (pending && nm_take_irp(pending)) {
-            *(ULONG *)nm_irp_buffer(pending) = 0;
-            nm_finish(done, pending, STATUS_SUCCESS, sizeof(ULONG));
+        pending = peek_head(&port->waits);
+        if (pending && take_irp(pending)) {
+            *(ULONG *)irp_buffer(pending) = 0;
+            done_add(done, pending, STATUS_SUCCESS, sizeof(ULONG));
         }
         return STATUS_SUCCESS;
     }
@@ -220,7 +220,7 @@ static NTSTATUS Handle(NullModemPort *port, PIRP irp, PIO_STACK_LOCATION stack, 
             irp->IoStatus.Information = sizeof(ULONG);
             return STATUS_SUCCESS;
         }
-        return nm_queue(&port->waits, irp);
+        return queue_request(&port->waits, irp);
     case IOCTL_SERIAL_GET_COMMSTATUS: {
         SERIAL_STATUS *s = buffer;
         NEED_OUT(SERIAL_STATUS);
@@ -228,12 +228,12 @@ static NTSTATUS Handle(NullModemPort *port, PIRP irp, PIO_STACK_LOCATION stack, 
         s->Errors = port->errors;
         port->errors = 0;
         if (!IsListEmpty(&port->writes)) {
-            ULONG status = nm_modem_status(port), shake = port->hand_flow.ControlHandShake;
+            ULONG status = modem_status_of(port), shake = port->hand_flow.ControlHandShake;
             if ((shake & SERIAL_CTS_HANDSHAKE) && !(status & SERIAL_CTS_STATE)) s->HoldReasons |= SERIAL_TX_WAITING_FOR_CTS;
             if ((shake & SERIAL_DSR_HANDSHAKE) && !(status & SERIAL_DSR_STATE)) s->HoldReasons |= SERIAL_TX_WAITING_FOR_DSR;
         }
         s->AmountInInQueue = port->rx_count;
-        s->AmountInOutQueue = BytesWaitingToGo(port);
+        s->AmountInOutQueue = bytes_waiting_to_go(port);
         irp->IoStatus.Information = sizeof(SERIAL_STATUS);
         return STATUS_SUCCESS;
     }
@@ -244,11 +244,11 @@ static NTSTATUS Handle(NullModemPort *port, PIRP irp, PIO_STACK_LOCATION stack, 
         if (flags & ~0xFUL)
             return STATUS_INVALID_PARAMETER;
         if (flags & SERIAL_PURGE_TXABORT) {
-            nm_fail_all(&port->writes, done, STATUS_CANCELLED);
+            fail_all(&port->writes, done, STATUS_CANCELLED);
             port->write_started = FALSE;
         }
         if (flags & SERIAL_PURGE_RXABORT) {
-            nm_fail_all(&port->reads, done, STATUS_CANCELLED);
+            fail_all(&port->reads, done, STATUS_CANCELLED);
             port->read_started = FALSE;
         }
         if (flags & SERIAL_PURGE_RXCLEAR)
@@ -258,12 +258,12 @@ static NTSTATUS Handle(NullModemPort *port, PIRP irp, PIO_STACK_LOCATION stack, 
     case IOCTL_SERIAL_GET_PROPERTIES:
         if (OUT_LEN(stack) < FIELD_OFFSET(SERIAL_COMMPROP, ProvChar))
             return STATUS_BUFFER_TOO_SMALL;
-        FillProperties(port, buffer);
+        fill_properties(port, buffer);
         irp->IoStatus.Information = FIELD_OFFSET(SERIAL_COMMPROP, ProvChar);
         return STATUS_SUCCESS;
     case IOCTL_SERIAL_IMMEDIATE_CHAR:
         NEED_IN(UCHAR);
-        nm_deliver(port->peer, buffer, 1, nm_now(), done);
+        deliver(port->peer, buffer, 1, clock_now(), done);
         port->bytes_sent++;
         return STATUS_SUCCESS;
     case IOCTL_SERIAL_GET_STATS:
@@ -286,25 +286,22 @@ static NTSTATUS Handle(NullModemPort *port, PIRP irp, PIO_STACK_LOCATION stack, 
     }
 }
 
-NTSTATUS nm_port_ioctl(NullModemPort *port, PIRP irp)
+NTSTATUS port_request(Port *port, PIRP irp)
 {
     PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
-    NullModemDoneList done;
+    DoneList done;
     NTSTATUS status;
     KIRQL irql;
 
-    nm_done_init(&done);
-    KeAcquireSpinLock(&g_nm.lock, &irql);
-    status = nm_handle_status(port, irp, &done);
+    done_init(&done);
+    KeAcquireSpinLock(&port->modem->lock, &irql);
+    status = handle_status(port, irp, &done);
     if (status != STATUS_PENDING)
-        nm_count(port, nm_ioctl_kind(stack->Parameters.DeviceIoControl.IoControlCode));
-    if (status == STATUS_SUCCESS && !nm_take_fault(port, nm_ioctl_kind(stack->Parameters.DeviceIoControl.IoControlCode), &status))
-        status = Handle(port, irp, stack, &done);
-    nm_kick(&done);
-    KeReleaseSpinLock(&g_nm.lock, irql);
-    nm_complete_done(&done);
-    nm_wake_timer();
+        count_request(port, request_kind(stack->Parameters.DeviceIoControl.IoControlCode));
+    if (status == STATUS_SUCCESS && !take_fault(port, request_kind(stack->Parameters.DeviceIoControl.IoControlCode), &status))
+        status = carry_out(port, irp, stack, &done);
+    kick_and_unlock(port->modem, &done, irql);
     if (status == STATUS_PENDING)
         return status;
-    return nm_complete_now(irp, status, NT_SUCCESS(status) ? irp->IoStatus.Information : 0);
+    return complete_now(irp, status, NT_SUCCESS(status) ? irp->IoStatus.Information : 0);
 }

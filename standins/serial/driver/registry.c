@@ -1,7 +1,7 @@
 /* The service's Parameters key and the system's serial-port map. */
 #include "nullmodem.h"
 
-void nm_format_name(WCHAR *buffer, ULONG capacity, const WCHAR *prefix, ULONG number)
+void format_name(WCHAR *buffer, ULONG capacity, const WCHAR *prefix, ULONG number)
 {
     WCHAR digits[12];
     ULONG n = 0, i = 0;
@@ -16,7 +16,7 @@ void nm_format_name(WCHAR *buffer, ULONG capacity, const WCHAR *prefix, ULONG nu
     buffer[i] = 0;
 }
 
-static HANDLE OpenKey(const WCHAR *path, BOOLEAN create, HANDLE parent)
+static HANDLE open_key(const WCHAR *path, BOOLEAN create, HANDLE parent)
 {
     UNICODE_STRING name;
     OBJECT_ATTRIBUTES attributes;
@@ -31,20 +31,20 @@ static HANDLE OpenKey(const WCHAR *path, BOOLEAN create, HANDLE parent)
     return NT_SUCCESS(status) ? key : NULL;
 }
 
-static ULONG ReadDword(HANDLE key, const WCHAR *valueName, ULONG fallback)
+static ULONG read_dword(HANDLE key, const WCHAR *value_name, ULONG fallback)
 {
     UNICODE_STRING name;
     UCHAR buffer[sizeof(KEY_VALUE_PARTIAL_INFORMATION) + sizeof(ULONG)];
     KEY_VALUE_PARTIAL_INFORMATION *info = (KEY_VALUE_PARTIAL_INFORMATION *)buffer;
     ULONG length;
-    RtlInitUnicodeString(&name, valueName);
+    RtlInitUnicodeString(&name, value_name);
     if (!NT_SUCCESS(ZwQueryValueKey(key, &name, KeyValuePartialInformation, info, sizeof buffer, &length))
         || info->Type != REG_DWORD || info->DataLength != sizeof(ULONG))
         return fallback;
     return *(ULONG *)info->Data;
 }
 
-void nm_read_parameters(PUNICODE_STRING registry_path, ULONG *pairs, ULONG *first_port)
+void read_parameters(PUNICODE_STRING registry_path, ULONG *pairs, ULONG *first_port)
 {
     WCHAR path[512];
     ULONG chars = registry_path->Length / sizeof(WCHAR), i;
@@ -59,11 +59,11 @@ void nm_read_parameters(PUNICODE_STRING registry_path, ULONG *pairs, ULONG *firs
         path[i] = registry_path->Buffer[i];
     for (i = 0; i < sizeof suffix / sizeof(WCHAR); i++)
         path[chars + i] = suffix[i];
-    key = OpenKey(path, FALSE, NULL);
+    key = open_key(path, FALSE, NULL);
     if (!key)
         return;
-    *pairs = ReadDword(key, TARN_NULLMODEM_PARAM_PAIR_COUNT, *pairs);
-    *first_port = ReadDword(key, TARN_NULLMODEM_PARAM_FIRST_PORT, *first_port);
+    *pairs = read_dword(key, TARN_NULLMODEM_PARAM_PAIR_COUNT, *pairs);
+    *first_port = read_dword(key, TARN_NULLMODEM_PARAM_FIRST_PORT, *first_port);
     ZwClose(key);
     if (*pairs < 1 || *pairs > TARN_NULLMODEM_MAX_PAIRS)
         *pairs = TARN_NULLMODEM_DEFAULT_PAIRS;
@@ -71,7 +71,7 @@ void nm_read_parameters(PUNICODE_STRING registry_path, ULONG *pairs, ULONG *firs
         *first_port = TARN_NULLMODEM_DEFAULT_FIRST_PORT;
 }
 
-static ULONG NameBytes(const WCHAR *text)
+static ULONG name_bytes(const WCHAR *text)
 {
     ULONG n = 0;
     while (text[n])
@@ -80,20 +80,20 @@ static ULONG NameBytes(const WCHAR *text)
 }
 
 /* Lists the port in HKLM\HARDWARE\DEVICEMAP\SERIALCOMM (device name = COM name), or takes it out. */
-void nm_publish_port(NullModemPort *port, BOOLEAN present)
+void publish_port(Port *port, BOOLEAN present)
 {
-    HANDLE deviceMap = OpenKey(L"\\Registry\\Machine\\HARDWARE\\DEVICEMAP", TRUE, NULL);
-    HANDLE serialComm = deviceMap ? OpenKey(L"SERIALCOMM", TRUE, deviceMap) : NULL;
+    HANDLE device_map = open_key(L"\\Registry\\Machine\\HARDWARE\\DEVICEMAP", TRUE, NULL);
+    HANDLE serial_comm = device_map ? open_key(L"SERIALCOMM", TRUE, device_map) : NULL;
     UNICODE_STRING name;
-    if (serialComm) {
+    if (serial_comm) {
         RtlInitUnicodeString(&name, port->device_name);
         if (present)
-            ZwSetValueKey(serialComm, &name, 0, REG_SZ, port->com_name,
-                          NameBytes(port->com_name));
+            ZwSetValueKey(serial_comm, &name, 0, REG_SZ, port->com_name,
+                          name_bytes(port->com_name));
         else
-            ZwDeleteValueKey(serialComm, &name);
-        ZwClose(serialComm);
+            ZwDeleteValueKey(serial_comm, &name);
+        ZwClose(serial_comm);
     }
-    if (deviceMap)
-        ZwClose(deviceMap);
+    if (device_map)
+        ZwClose(device_map);
 }

@@ -13,8 +13,7 @@ protected:
         lines = OpenLines(kPortB);  // as the line driver opens it
         peer = OpenSync(kPortA);
         ASSERT_TRUE(lines.valid() && peer.valid());
-        ASSERT_TRUE(EscapeCommFunction(peer.get(), CLRDTR));
-        ASSERT_TRUE(EscapeCommFunction(peer.get(), CLRRTS));
+        ASSERT_TRUE(LowerOutputs(peer.get()));
     }
 
     // Starts an overlapped wait; true if it is pending.

@@ -126,6 +126,19 @@ protected:
     Control control;
 };
 
+// Both ends of the first cable, opened as the byte driver opens them.
+class CableTest : public NullModemTest {
+protected:
+    void SetUp() override {
+        NullModemTest::SetUp();
+        a = OpenSync(kPortA);
+        b = OpenSync(kPortB);
+        ASSERT_TRUE(a.valid() && b.valid());
+    }
+
+    Handle a, b;
+};
+
 // The port names listed in HKLM\HARDWARE\DEVICEMAP\SERIALCOMM.
 inline std::vector<std::wstring> PortMapNames() {
     std::vector<std::wstring> names;
@@ -155,6 +168,11 @@ inline bool SetBaudRate(HANDLE port, DWORD baud) {
     if (!GetCommState(port, &dcb)) return false;
     dcb.BaudRate = baud;
     return SetCommState(port, &dcb) != FALSE;
+}
+
+// Drops DTR and RTS, so that the peer sees its input lines move from off.
+inline bool LowerOutputs(HANDLE port) {
+    return EscapeCommFunction(port, CLRDTR) && EscapeCommFunction(port, CLRRTS);
 }
 
 inline DWORD ModemStatus(HANDLE port) {

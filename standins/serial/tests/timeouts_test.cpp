@@ -8,14 +8,15 @@ namespace {
 
 constexpr double kLate = 200;  // how much later than due a request may end here
 
-class TimeoutTest : public NullModemTest {
+// A request due after `due` ms took `ms`: no less than `earliest`, and less than kLate beyond its due time.
+::testing::AssertionResult EndedOnTime(double ms, double earliest, double due) {
+    if (ms >= earliest && ms < due + kLate) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "took " << ms << " ms; expected at least " << earliest << " and less than "
+                                         << due + kLate;
+}
+
+class TimeoutTest : public CableTest {
 protected:
-    void SetUp() override {
-        NullModemTest::SetUp();
-        reader = OpenSync(kPortB);
-        writer = OpenSync(kPortA);
-        ASSERT_TRUE(reader.valid() && writer.valid());
-    }
     // Writes `bytes` to the reader's port after `ms`, from another thread.
     std::thread WriteLater(int ms, std::string bytes) {
         HANDLE h = writer.get();
@@ -25,7 +26,15 @@ protected:
             WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
         });
     }
-    Handle reader, writer;
+    // Reads up to `n` bytes while `bytes` are written to the reader's port after `ms`.
+    std::string ReadWritingLater(DWORD n, int ms, std::string bytes, double *took) {
+        std::thread t = WriteLater(ms, std::move(bytes));
+        std::string got = ReadSome(reader.get(), n, took);
+        t.join();
+        return got;
+    }
+
+    Handle &reader = b, &writer = a;
 };
 
 TEST_F(TimeoutTest, TotalTimeoutIsMultiplierTimesCountPlusConstant) {
@@ -35,13 +44,11 @@ TEST_F(TimeoutTest, TotalTimeoutIsMultiplierTimesCountPlusConstant) {
     std::string got = ReadSome(reader.get(), 10, &ms, &ok);
     EXPECT_TRUE(ok) << "a time-out is not a failure";
     EXPECT_EQ(got, "");
-    EXPECT_GE(ms, 235);
-    EXPECT_LT(ms, 240 + kLate);
+    EXPECT_TRUE(EndedOnTime(ms, 235, 240));
 
     ASSERT_TRUE(SetTimeouts(reader.get(), 0, 20, 0));
     got = ReadSome(reader.get(), 5, &ms);
-    EXPECT_GE(ms, 95);
-    EXPECT_LT(ms, 100 + kLate);
+    EXPECT_TRUE(EndedOnTime(ms, 95, 100));
 }
 
 TEST_F(TimeoutTest, ShortReadReturnsWhatArrivedAtTheTimeout) {
@@ -49,18 +56,14 @@ TEST_F(TimeoutTest, ShortReadReturnsWhatArrivedAtTheTimeout) {
     ASSERT_TRUE(WriteAll(writer.get(), "1234"));
     double ms = 0;
     EXPECT_EQ(ReadSome(reader.get(), 10, &ms), "1234");
-    EXPECT_GE(ms, 235);
-    EXPECT_LT(ms, 240 + kLate);
+    EXPECT_TRUE(EndedOnTime(ms, 235, 240));
 }
 
 TEST_F(TimeoutTest, ReadEndsAsSoonAsAllBytesArrive) {
     ASSERT_TRUE(SetTimeouts(reader.get(), 0, 4, 2000));
-    std::thread t = WriteLater(100, "abcdef");
     double ms = 0;
-    EXPECT_EQ(ReadSome(reader.get(), 6, &ms), "abcdef");
-    t.join();
-    EXPECT_GE(ms, 80);
-    EXPECT_LT(ms, 100 + kLate);
+    EXPECT_EQ(ReadWritingLater(6, 100, "abcdef", &ms), "abcdef");
+    EXPECT_TRUE(EndedOnTime(ms, 80, 100));
 }
 
 TEST_F(TimeoutTest, ZeroTimeoutsWaitForAllBytes) {
@@ -91,16 +94,12 @@ TEST_F(TimeoutTest, FirstByteWaitReturnsWithTheFirstBytesOrAfterTheConstant) {
     ASSERT_TRUE(SetTimeouts(reader.get(), MAXDWORD, MAXDWORD, 300));
     double ms = 0;
     EXPECT_EQ(ReadSome(reader.get(), 10, &ms), "");
-    EXPECT_GE(ms, 290);
-    EXPECT_LT(ms, 300 + kLate);
+    EXPECT_TRUE(EndedOnTime(ms, 290, 300));
 
     ASSERT_TRUE(SetTimeouts(reader.get(), MAXDWORD, MAXDWORD, 1000));
 
-    std::thread t = WriteLater(100, "q");
-    EXPECT_EQ(ReadSome(reader.get(), 10, &ms), "q");
-    t.join();
-    EXPECT_GE(ms, 80);
-    EXPECT_LT(ms, 100 + kLate) << "returns with the first byte, not after the constant";
+    EXPECT_EQ(ReadWritingLater(10, 100, "q", &ms), "q");
+    EXPECT_TRUE(EndedOnTime(ms, 80, 100)) << "returns with the first byte, not after the constant";
 
     ASSERT_TRUE(WriteAll(writer.get(), "ready"));
     EXPECT_EQ(ReadSome(reader.get(), 10, &ms), "ready");
@@ -109,26 +108,21 @@ TEST_F(TimeoutTest, FirstByteWaitReturnsWithTheFirstBytesOrAfterTheConstant) {
 
 TEST_F(TimeoutTest, IntervalTimeoutEndsAReadAfterAGap) {
     ASSERT_TRUE(SetTimeouts(reader.get(), 80, 0, 0));
-    std::thread t = WriteLater(150, "abc");
     double ms = 0;
     // the interval runs only once a byte has come: the first 150 ms do not count
-    EXPECT_EQ(ReadSome(reader.get(), 10, &ms), "abc");
-    t.join();
-    EXPECT_GE(ms, 150 + 70);
-    EXPECT_LT(ms, 150 + 80 + kLate);
+    EXPECT_EQ(ReadWritingLater(10, 150, "abc", &ms), "abc");
+    EXPECT_TRUE(EndedOnTime(ms, 150 + 70, 150 + 80));
 
     ASSERT_TRUE(WriteAll(writer.get(), "zz"));  // already there: the gap counts from the read's start
     EXPECT_EQ(ReadSome(reader.get(), 10, &ms), "zz");
-    EXPECT_GE(ms, 70);
-    EXPECT_LT(ms, 80 + kLate);
+    EXPECT_TRUE(EndedOnTime(ms, 70, 80));
 }
 
 TEST_F(TimeoutTest, TotalTimeoutBoundsAnIntervalRead) {
     ASSERT_TRUE(SetTimeouts(reader.get(), 500, 0, 200));
     double ms = 0;
     EXPECT_EQ(ReadSome(reader.get(), 10, &ms), "");
-    EXPECT_GE(ms, 190);
-    EXPECT_LT(ms, 200 + kLate);
+    EXPECT_TRUE(EndedOnTime(ms, 190, 200));
 }
 
 TEST_F(TimeoutTest, PacedWriteTakesTenBitTimesPerByte) {
@@ -137,8 +131,7 @@ TEST_F(TimeoutTest, PacedWriteTakesTenBitTimesPerByte) {
     Stopwatch watch;
     ASSERT_TRUE(WriteAll(writer.get(), std::string(192, 'p')));
     double ms = watch.Ms();
-    EXPECT_GE(ms, 190);
-    EXPECT_LT(ms, 200 + kLate);
+    EXPECT_TRUE(EndedOnTime(ms, 190, 200));
     ASSERT_TRUE(SetTimeouts(reader.get(), MAXDWORD, 0, 0));
     EXPECT_EQ(ReadSome(reader.get(), 500).size(), 192u);
 }
@@ -155,8 +148,7 @@ TEST_F(TimeoutTest, PacedWritePastItsTimeoutReturnsAShortCount) {
     EXPECT_TRUE(ok) << "a write time-out is reported by the count, not as a failure";
     EXPECT_GE(n, 34u);  // 36 bytes fit in 300 ms, however late the write is ended
     EXPECT_LE(n, 37u);
-    EXPECT_GE(ms, 290);
-    EXPECT_LT(ms, 300 + kLate);
+    EXPECT_TRUE(EndedOnTime(ms, 290, 300));
     ASSERT_TRUE(SetTimeouts(reader.get(), MAXDWORD, 0, 0));
     EXPECT_EQ(ReadSome(reader.get(), 500).size(), n) << "the peer got exactly what was reported sent";
 }

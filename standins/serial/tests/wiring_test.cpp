@@ -5,19 +5,12 @@ using namespace nulltest;
 
 namespace {
 
-class WiringTest : public NullModemTest {
+class WiringTest : public CableTest {
 protected:
     void SetUp() override {
-        NullModemTest::SetUp();
-        a = OpenSync(kPortA);
-        b = OpenSync(kPortB);
-        ASSERT_TRUE(a.valid() && b.valid());
-        for (HANDLE h : {a.get(), b.get()}) {
-            ASSERT_TRUE(EscapeCommFunction(h, CLRDTR));
-            ASSERT_TRUE(EscapeCommFunction(h, CLRRTS));
-        }
+        CableTest::SetUp();
+        for (HANDLE h : {a.get(), b.get()}) ASSERT_TRUE(LowerOutputs(h));
     }
-    Handle a, b;
 };
 
 TEST_F(WiringTest, DtrDrivesPeerDsrAndDcdAndRtsDrivesPeerCts) {

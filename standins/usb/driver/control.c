@@ -151,8 +151,5 @@ NTSTATUS control_device_request(Standin *standin, PIRP irp)
     KeReleaseSpinLock(&standin->lock, irql);
 
 done:
-    irp->IoStatus.Status = status;
-    irp->IoStatus.Information = information;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
-    return status;
+    return complete_now(irp, status, information);
 }

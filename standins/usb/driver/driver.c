@@ -177,22 +177,12 @@ void complete_request(UsbDevice *device, PIRP irp, NTSTATUS status, ULONG_PTR in
     --device->in_flight;
     last = --file->references == 0;
     KeReleaseSpinLock(&device->standin->lock, irql);
-    irp->IoStatus.Status = status;
-    irp->IoStatus.Information = information;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    complete_now(irp, status, information);
     if (last)
         ExFreePoolWithTag(file, TAG_STANDIN);
 }
 
 /* ---- Dispatch ---- */
-
-static NTSTATUS finish(PIRP irp, NTSTATUS status, ULONG_PTR information)
-{
-    irp->IoStatus.Status = status;
-    irp->IoStatus.Information = information;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
-    return status;
-}
 
 /* Every open is granted, also while the device is open elsewhere: Wine does not
    wait for the answer to an open, so refusing one would not fail CreateFile. */
@@ -203,7 +193,7 @@ static NTSTATUS open_file(UsbDevice *device, PIRP irp)
     NTSTATUS status = STATUS_SUCCESS;
     KIRQL irql;
     if (!file)
-        return finish(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
+        return complete_now(irp, STATUS_INSUFFICIENT_RESOURCES, 0);
     KeAcquireSpinLock(&device->standin->lock, &irql);
     if (!device->plugged) {
         status = STATUS_NO_SUCH_DEVICE;
@@ -219,7 +209,7 @@ static NTSTATUS open_file(UsbDevice *device, PIRP irp)
     KeReleaseSpinLock(&device->standin->lock, irql);
     if (!NT_SUCCESS(status))
         ExFreePoolWithTag(file, TAG_STANDIN);
-    return finish(irp, status, 0);
+    return complete_now(irp, status, 0);
 }
 
 /* A handle's end: its locks are released and its parked requests cancelled.
@@ -233,7 +223,7 @@ static NTSTATUS close_file(UsbDevice *device, PIRP irp, BOOLEAN final)
     LIST_ENTRY taken;
     KIRQL irql;
     if (!file)
-        return finish(irp, STATUS_SUCCESS, 0);
+        return complete_now(irp, STATUS_SUCCESS, 0);
     InitializeListHead(&taken);
     KeAcquireSpinLock(&device->standin->lock, &irql);
     if (final) {
@@ -252,7 +242,7 @@ static NTSTATUS close_file(UsbDevice *device, PIRP irp, BOOLEAN final)
     complete_taken(device, &taken, STATUS_CANCELLED);
     if (last)
         ExFreePoolWithTag(file, TAG_STANDIN);
-    return finish(irp, STATUS_SUCCESS, 0);
+    return complete_now(irp, STATUS_SUCCESS, 0);
 }
 
 static NTSTATUS device_request(UsbDevice *device, PIRP irp)
@@ -265,7 +255,7 @@ static NTSTATUS device_request(UsbDevice *device, PIRP irp)
     KIRQL irql;
 
     if (!file)
-        return finish(irp, STATUS_INVALID_HANDLE, 0);
+        return complete_now(irp, STATUS_INVALID_HANDLE, 0);
     switch (stack->MajorFunction) {
     case IRP_MJ_READ: output_length = stack->Parameters.Read.Length; break;
     case IRP_MJ_WRITE: input_length = stack->Parameters.Write.Length; break;
@@ -302,7 +292,7 @@ static NTSTATUS NTAPI dispatch(PDEVICE_OBJECT object, PIRP irp)
     if (device->is_control) {
         if (stack->MajorFunction == IRP_MJ_DEVICE_CONTROL)
             return control_device_request((Standin *)device, irp);
-        return finish(irp, STATUS_SUCCESS, 0);
+        return complete_now(irp, STATUS_SUCCESS, 0);
     }
     switch (stack->MajorFunction) {
     case IRP_MJ_CREATE: return open_file(device, irp);
@@ -311,24 +301,15 @@ static NTSTATUS NTAPI dispatch(PDEVICE_OBJECT object, PIRP irp)
     case IRP_MJ_READ:
     case IRP_MJ_WRITE:
     case IRP_MJ_DEVICE_CONTROL: return device_request(device, irp);
-    default: return finish(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
+    default: return complete_now(irp, STATUS_INVALID_DEVICE_REQUEST, 0);
     }
 }
 
 /* ---- Load and unload ---- */
 
-static Standin *standin_of(PDRIVER_OBJECT driver)
-{
-    PDEVICE_OBJECT object;
-    for (object = driver->DeviceObject; object; object = object->NextDevice)
-        if (((Standin *)object->DeviceExtension)->is_control)
-            return object->DeviceExtension;
-    return NULL;
-}
-
 static VOID NTAPI driver_unload(PDRIVER_OBJECT driver)
 {
-    Standin *standin = standin_of(driver);
+    Standin *standin = control_extension_of(driver);
     ULONG i;
     if (standin) {
         delay_worker_stop(standin);

@@ -8,6 +8,7 @@
 #define TARN_USB_STANDIN_H
 
 #include <ntifs.h>
+#include "driver_support.h"
 #include "usb_control.h"
 
 #define TAG_STANDIN 0x55726E54u /* "TnrU" in pool dumps */

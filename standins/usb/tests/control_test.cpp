@@ -7,8 +7,6 @@ using namespace usbtest;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
 class ControlDevice : public FreshDevices {};
 
 TEST_F(ControlDevice, LogKeepsRequestsAsReceivedWithTheirOutcome) {
@@ -150,13 +148,13 @@ TEST_F(ControlDevice, UnplugKillsHandlesAndReplugGivesAFreshDevice) {
 TEST_F(ControlDevice, DelayHoldsTheNextRequestWhileOthersPass) {
     Handle slow = OpenDevice(Lumo(0)), fast = OpenDevice(Lumo(0));
     ASSERT_TRUE(control.Delay(Lumo(0), 2000).ok);
-    DWORD start = GetTickCount();
+    Stopwatch clock;
     BlockingCall slowCall(slow.get(), [&] { return VendorWrite(slow.get(), 1, {1}); });
     ASSERT_TRUE(control.WaitFor(Lumo(0), [](const TarnUsbDeviceStatus &s) { return s.in_flight == 1; }));
     EXPECT_TRUE(VendorWrite(fast.get(), 2, {2}).ok) << "only the next request is delayed";
     EXPECT_FALSE(slowCall.Finished(0));
     ASSERT_TRUE(slowCall.Finished(15000));
-    EXPECT_GE(GetTickCount() - start, 1900u);
+    EXPECT_GE(clock.Ms(), 1900);
     EXPECT_TRUE(slowCall.result().ok);
     EXPECT_EQ(2u, control.Status(Lumo(0)).max_in_flight) << "the two callers overlapped";
     Bytes reg(1);

@@ -5,8 +5,6 @@ using namespace usbtest;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
 class VendorRequests : public FreshDevices {};
 
 TEST_F(VendorRequests, ReadReturnsWhatTheWriteStoredZeroPadded) {

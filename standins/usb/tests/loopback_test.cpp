@@ -6,8 +6,6 @@ using namespace usbtest;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
 class Loopback : public FreshDevices {
 protected:
     bool WaitForPendingReads(uint32_t count) {

@@ -21,9 +21,8 @@ Result Ioctl(HANDLE h, uint32_t code, const void *in, DWORD in_length, void *out
     return {ok != FALSE, ok ? 0 : GetLastError(), bytes};
 }
 
-std::vector<uint8_t> VendorBlock(uint8_t request, int16_t param1, int16_t param2,
-                                 const std::vector<uint8_t> &data) {
-    std::vector<uint8_t> block(TARN_USB_REQUEST_BLOCK_SIZE + data.size());
+Bytes VendorBlock(uint8_t request, int16_t param1, int16_t param2, const Bytes &data) {
+    Bytes block(TARN_USB_REQUEST_BLOCK_SIZE + data.size());
     block[0] = request;  // the request code, zero-extended to 16 bits
     block[2] = static_cast<uint8_t>(param1 & 0xFF);
     block[3] = static_cast<uint8_t>((param1 >> 8) & 0xFF);
@@ -33,12 +32,12 @@ std::vector<uint8_t> VendorBlock(uint8_t request, int16_t param1, int16_t param2
     return block;
 }
 
-Result VendorWrite(HANDLE h, uint8_t request, const std::vector<uint8_t> &data, int16_t p1, int16_t p2) {
+Result VendorWrite(HANDLE h, uint8_t request, const Bytes &data, int16_t p1, int16_t p2) {
     auto block = VendorBlock(request, p1, p2, data);
     return Ioctl(h, TARN_USB_VENDOR_WRITE, block.data(), static_cast<DWORD>(block.size()), nullptr, 0);
 }
 
-Result VendorRead(HANDLE h, uint8_t request, std::vector<uint8_t> &data, int16_t p1, int16_t p2) {
+Result VendorRead(HANDLE h, uint8_t request, Bytes &data, int16_t p1, int16_t p2) {
     auto block = VendorBlock(request, p1, p2);
     return Ioctl(h, TARN_USB_VENDOR_READ, block.data(), static_cast<DWORD>(block.size()),
                  data.empty() ? nullptr : data.data(), static_cast<DWORD>(data.size()));
@@ -54,7 +53,7 @@ int QueryLock(HANDLE h, uint8_t type) {
     return r.ok && r.bytes == 1 ? answer : -1;
 }
 
-Result WriteBulk(HANDLE h, const std::vector<uint8_t> &data) {
+Result WriteBulk(HANDLE h, const Bytes &data) {
     DWORD written = 0;
     SetLastError(0);
     BOOL ok = WriteFile(h, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
@@ -104,7 +103,7 @@ TarnUsbDeviceStatus Control::Status(TarnUsbDeviceId id) {
 }
 
 std::vector<TarnUsbLogEntry> Control::Log(uint32_t after_sequence) {
-    std::vector<uint8_t> buffer(sizeof(TarnUsbLogHeader) + TARN_USB_LOG_ENTRIES * sizeof(TarnUsbLogEntry));
+    Bytes buffer(sizeof(TarnUsbLogHeader) + TARN_USB_LOG_ENTRIES * sizeof(TarnUsbLogEntry));
     TarnUsbLogQuery query{after_sequence};
     Result r = Raw(TARN_USB_CONTROL_GET_LOG, &query, sizeof query, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (!r.ok) return {};

@@ -12,12 +12,15 @@
 #include <vector>
 
 #include "usb_control.h"
+#include "common/stopwatch.h"
 #include "platform/unique_handle.h"
 
 namespace usbtest {
 
 // Each handle is closed once, by its owner.
 using Handle = tarn::UniqueFileHandle;
+using Bytes = std::vector<uint8_t>;
+using tarn::test::Stopwatch;
 
 // The outcome of one request: the call's result, its error code and the bytes returned.
 struct Result {
@@ -34,14 +37,13 @@ Handle OpenDevice(TarnUsbDeviceId id);
 Result Ioctl(HANDLE h, uint32_t code, const void *in, DWORD in_length, void *out, DWORD out_length);
 
 // The request block followed by data, as a vendor write sends it.
-std::vector<uint8_t> VendorBlock(uint8_t request, int16_t param1, int16_t param2,
-                                 const std::vector<uint8_t> &data = {});
-Result VendorWrite(HANDLE h, uint8_t request, const std::vector<uint8_t> &data, int16_t p1 = 0, int16_t p2 = 0);
-Result VendorRead(HANDLE h, uint8_t request, std::vector<uint8_t> &data, int16_t p1 = 0, int16_t p2 = 0);
+Bytes VendorBlock(uint8_t request, int16_t param1, int16_t param2, const Bytes &data = {});
+Result VendorWrite(HANDLE h, uint8_t request, const Bytes &data, int16_t p1 = 0, int16_t p2 = 0);
+Result VendorRead(HANDLE h, uint8_t request, Bytes &data, int16_t p1 = 0, int16_t p2 = 0);
 Result LockRequest(HANDLE h, uint32_t code, uint8_t type);
 // The answer byte of a lock query, or -1 if the query failed.
 int QueryLock(HANDLE h, uint8_t type);
-Result WriteBulk(HANDLE h, const std::vector<uint8_t> &data);
+Result WriteBulk(HANDLE h, const Bytes &data);
 
 // A synchronous request on its own thread, as a client blocked in a call.  If
 // the call has not returned by the end, its I/O on `device` is cancelled.
@@ -67,10 +69,10 @@ public:
     PendingRead(HANDLE device, DWORD length);
     bool Finished(DWORD ms) { return call_.Finished(ms); }
     Result result() const { return call_.result(); }
-    const std::vector<uint8_t> &data() const { return data_; }
+    const Bytes &data() const { return data_; }
 
 private:
-    std::vector<uint8_t> data_;
+    Bytes data_;
     BlockingCall call_;
 };
 
