@@ -5,6 +5,7 @@
 #include <string>
 
 #include "automation/error_report.h"
+#include "automation/hresult.h"
 #include "automation/script_byte_array.h"
 #include "automation/unique_bstr.h"
 
@@ -21,6 +22,17 @@ HRESULT Fail(const std::wstring& message, HRESULT hr) {
 HRESULT OpenArg(ScriptByteArrayInput& arg, const VARIANT& value) {
     const HRESULT hr = arg.Open(value);
     return FAILED(hr) ? Fail(arg.Problem(), hr) : hr;
+}
+
+// Runs `body` with the bytes of an array argument once they are open, without
+// letting an exception out.
+template <class Body>
+HRESULT WithBytes(const VARIANT& value, Body&& body) {
+    return NoThrow([&]() -> HRESULT {
+        ScriptByteArrayInput arg;
+        RETURN_IF_FAILED(OpenArg(arg, value));
+        return body(arg);
+    });
 }
 
 HRESULT OutOfMemory() {
@@ -104,9 +116,7 @@ STDMETHODIMP Bytes::FromText(BSTR text, VARIANT* bytes) {
 STDMETHODIMP Bytes::ToHex(VARIANT bytes, BSTR* hex) {
     if (!hex) return E_POINTER;
     *hex = nullptr;
-    return NoThrow([&] {
-        ScriptByteArrayInput arg;
-        RETURN_IF_FAILED(OpenArg(arg, bytes));
+    return WithBytes(bytes, [&](const ScriptByteArrayInput& arg) -> HRESULT {
         if (arg.size() > 0x3FFFFFFF) return OutOfMemory();
         UniqueBstr text(SysAllocStringLen(nullptr, arg.size() * 2));
         if (!text.get()) return OutOfMemory();
@@ -123,9 +133,7 @@ STDMETHODIMP Bytes::ToHex(VARIANT bytes, BSTR* hex) {
 STDMETHODIMP Bytes::ToText(VARIANT bytes, BSTR* text) {
     if (!text) return E_POINTER;
     *text = nullptr;
-    return NoThrow([&] {
-        ScriptByteArrayInput arg;
-        RETURN_IF_FAILED(OpenArg(arg, bytes));
+    return WithBytes(bytes, [&](const ScriptByteArrayInput& arg) -> HRESULT {
         UniqueBstr result(SysAllocStringLen(nullptr, arg.size()));
         if (!result.get()) return OutOfMemory();
         for (ULONG i = 0; i < arg.size(); ++i) result.get()[i] = arg.data()[i];
@@ -137,9 +145,7 @@ STDMETHODIMP Bytes::ToText(VARIANT bytes, BSTR* text) {
 STDMETHODIMP Bytes::Length(VARIANT bytes, LONG* count) {
     if (!count) return E_POINTER;
     *count = 0;
-    return NoThrow([&] {
-        ScriptByteArrayInput arg;
-        RETURN_IF_FAILED(OpenArg(arg, bytes));
+    return WithBytes(bytes, [&](const ScriptByteArrayInput& arg) -> HRESULT {
         *count = static_cast<LONG>(arg.size());
         return S_OK;
     });
@@ -148,9 +154,7 @@ STDMETHODIMP Bytes::Length(VARIANT bytes, LONG* count) {
 STDMETHODIMP Bytes::ByteAt(VARIANT bytes, LONG index, LONG* value) {
     if (!value) return E_POINTER;
     *value = 0;
-    return NoThrow([&] {
-        ScriptByteArrayInput arg;
-        RETURN_IF_FAILED(OpenArg(arg, bytes));
+    return WithBytes(bytes, [&](const ScriptByteArrayInput& arg) -> HRESULT {
         if (index < 0 || static_cast<ULONG>(index) >= arg.size()) {
             wchar_t message[100];
             swprintf(message, 100, L"Index %ld is outside the array (length %lu)", static_cast<long>(index),
@@ -165,9 +169,7 @@ STDMETHODIMP Bytes::ByteAt(VARIANT bytes, LONG index, LONG* value) {
 STDMETHODIMP Bytes::Repeat(VARIANT bytes, LONG count, VARIANT* result) {
     if (!result) return E_POINTER;
     VariantInit(result);
-    return NoThrow([&] {
-        ScriptByteArrayInput arg;
-        RETURN_IF_FAILED(OpenArg(arg, bytes));
+    return WithBytes(bytes, [&](const ScriptByteArrayInput& arg) -> HRESULT {
         if (count < 0) return Fail(L"Count must not be negative", E_INVALIDARG);
         const ULONGLONG total = static_cast<ULONGLONG>(arg.size()) * static_cast<ULONGLONG>(count);
         if (total > 0x7FFFFFFF) return OutOfMemory();

@@ -8,7 +8,6 @@ namespace tarn::kit {
 
 class Bytes : public AutomationObject<IBytes, CLSID_Bytes> {
 public:
-
     STDMETHODIMP FromHex(BSTR hex, VARIANT* bytes) override;
     STDMETHODIMP FromText(BSTR text, VARIANT* bytes) override;
     STDMETHODIMP ToHex(VARIANT bytes, BSTR* hex) override;

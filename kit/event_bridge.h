@@ -10,7 +10,6 @@ namespace tarn::kit {
 
 class EventBridge : public AutomationObject<IEventBridge, CLSID_EventBridge> {
 public:
-
     ~EventBridge();
 
     STDMETHODIMP Connect(IDispatch* source, IDispatch* handler) override;

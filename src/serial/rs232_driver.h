@@ -9,7 +9,6 @@ namespace tarn {
 
 class Rs232Driver : public AutomationObject<IRs232Driver, CLSID_Rs232Driver> {
 public:
-
     STDMETHODIMP Open(long nPortNumber, VARIANT_BOOL* pbSuccess) override;
     STDMETHODIMP Write(VARIANT varDataAry) override;
     STDMETHODIMP Read(long nNbrOfBytes2Read, VARIANT* pvarByteDataAry) override;
