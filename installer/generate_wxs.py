@@ -131,11 +131,11 @@ def module_rows(module, arch, build, file_ref, folder_ref):
     scripts = sorted(f for f in os.listdir(generated) if f.endswith(".rgs"))
     if not scripts:
         raise SystemExit(f"no registrar scripts in {generated}: build {arch} first")
+    library = type_library.read(os.path.join(generated, f"{module}.tlb"))
     rows = []
     for script in scripts:
         with open(os.path.join(generated, script), encoding="utf-8") as text:
-            rows += registry_rows.registrar_script_rows(text.read(), file_ref)
-    library = type_library.read(os.path.join(generated, f"{module}.tlb"))
+            rows += registry_rows.registrar_script_rows(text.read(), file_ref, library.guid)
     expected_syskind = "win64" if arch == "x64" else "win32"
     if library.syskind != expected_syskind:
         raise SystemExit(f"{arch} {module} carries a {library.syskind} type library")

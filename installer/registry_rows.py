@@ -49,8 +49,8 @@ def _tokens(text):
             yield ("text", quoted.replace("''", "'"))
 
 
-def registrar_script_rows(text, module_path):
-    """Rows of a registrar script run for registration, %MODULE% replaced."""
+def registrar_script_rows(text, module_path, library_id):
+    """Rows of a registrar script run for registration, %MODULE% and %LIBID% replaced."""
     tokens, position, rows = list(_tokens(text)), 0, []
 
     def take(kind=None):
@@ -69,7 +69,7 @@ def registrar_script_rows(text, module_path):
         kind = take("text")
         if kind != "s":
             raise ValueError(f"registrar script: only string values are supported, not '{kind}'")
-        return take("text").replace("%MODULE%", module_path)
+        return take("text").replace("%MODULE%", module_path).replace("%LIBID%", library_id)
 
     def body(path):
         take("{")

@@ -2,17 +2,13 @@
 #                        CLASSES "<coclass>|<ProgID>|<threading model>" ...)
 # Writes <folder>/<coclass>.rgs for each class from one template (class.rgs.in):
 # the ProgID (and its ".1" version), the class key with its server, threading
-# model and type library.  The CLSIDs and the library's identifier are read
-# from the IDL, so they are written once.  CLASS_VERSION adds the class key's
-# Version value.
+# model and type library.  The CLSIDs are read from the IDL; the type library's
+# identifier is the registrar's %LIBID%, which registration takes from the type
+# library the module carries.  CLASS_VERSION adds the class key's Version value.
 function(tarn_registrar_scripts)
     cmake_parse_arguments(ARG "" "IDL;FOLDER;CLASS_VERSION" "CLASSES" ${ARGN})
     file(READ ${ARG_IDL} idl)
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${ARG_IDL})
-    if(NOT idl MATCHES "uuid\\(([0-9A-Fa-f-]+)\\)[^]]*\\][ \t\r\n]*library ")
-        message(FATAL_ERROR "${ARG_IDL}: no library identifier")
-    endif()
-    set(LIBID ${CMAKE_MATCH_1})
     set(CLASS_VERSION_ENTRY "")
     if(ARG_CLASS_VERSION)
         set(CLASS_VERSION_ENTRY "\n\t\t\tVersion = s '${ARG_CLASS_VERSION}'")

@@ -23,11 +23,17 @@ private:
     HRESULT hr_;
 };
 
+// The scripts name the module (%MODULE%) and the type library it carries (%LIBID%).
 HRESULT RunRegistrarScripts(bool registering, const wchar_t* modulePath) noexcept {
+    TLIBATTR library;
+    RETURN_IF_FAILED(Module().LibraryIdentity(library));
+    wchar_t libraryId[40];
+    if (!::StringFromGUID2(library.guid, libraryId, 40)) return E_FAIL;
     ComPtr<IRegistrar> registrar;
     RETURN_IF_FAILED(::CoCreateInstance(kClsidRegistrar, nullptr, CLSCTX_INPROC_SERVER,
                                         __uuidof(IRegistrar), registrar.put_void()));
     RETURN_IF_FAILED(registrar->AddReplacement(L"MODULE", modulePath));
+    RETURN_IF_FAILED(registrar->AddReplacement(L"LIBID", libraryId));
     for (const ObjectMapEntry& entry : Module().Objects()) {
         RETURN_IF_FAILED(registering
                              ? registrar->ResourceRegister(modulePath, entry.registryScript, L"REGISTRY")
