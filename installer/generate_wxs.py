@@ -125,29 +125,24 @@ class Package:
         ET.ElementTree(self.root).write(path, encoding="utf-8", xml_declaration=True)
 
 
-def module_rows(module, arch, build, source_root, file_ref, folder_ref):
+def module_rows(module, arch, build, file_ref, folder_ref):
     """The registration of one module of one architecture."""
-    if module == "TarnDriver":
-        generated = os.path.join(build, "src", "generated")
-        scripts = sorted(f for f in os.listdir(generated) if f.endswith(".rgs"))
-        if not scripts:
-            raise SystemExit(f"no registrar scripts in {generated}: build {arch} first")
-        rows = []
-        for script in scripts:
-            with open(os.path.join(generated, script), encoding="utf-8") as text:
-                rows += registry_rows.registrar_script_rows(text.read(), file_ref)
-        library = type_library.read(os.path.join(generated, "TarnDriver.tlb"))
-    else:
-        library = type_library.read(os.path.join(build, "kit", "TarnKit.tlb"))
-        with open(os.path.join(source_root, "kit", "kit_class_list.h"), encoding="utf-8") as text:
-            rows = registry_rows.kit_class_rows(registry_rows.kit_classes(text.read()), library, file_ref)
+    generated = os.path.join(build, "src", "generated") if module == "TarnDriver" else os.path.join(build, "kit")
+    scripts = sorted(f for f in os.listdir(generated) if f.endswith(".rgs"))
+    if not scripts:
+        raise SystemExit(f"no registrar scripts in {generated}: build {arch} first")
+    library = type_library.read(os.path.join(generated, f"{module}.tlb"))
+    rows = []
+    for script in scripts:
+        with open(os.path.join(generated, script), encoding="utf-8") as text:
+            rows += registry_rows.registrar_script_rows(text.read(), file_ref, library.guid)
     expected_syskind = "win64" if arch == "x64" else "win32"
     if library.syskind != expected_syskind:
         raise SystemExit(f"{arch} {module} carries a {library.syskind} type library")
     return rows + registry_rows.type_library_rows(library, file_ref, folder_ref)
 
 
-def add_modules(package, builds, source_root):
+def add_modules(package, builds):
     shared_by_arch = {}
     for arch, build in builds.items():
         install_id = ARCH_FOLDERS[arch][1]
@@ -155,7 +150,7 @@ def add_modules(package, builds, source_root):
             name = f"{module}_{arch}"
             component = package.component(install_id, name, win64=arch == "x64")
             package.file(component, name, os.path.join(build, "bin", file_name), file_name)
-            rows = module_rows(module, arch, build, source_root, MODULE_PATH, MODULE_FOLDER)
+            rows = module_rows(module, arch, build, MODULE_PATH, MODULE_FOLDER)
             own = [r for r in rows if r.per_architecture]
             shared = [r for r in rows if not r.per_architecture]
             shared_by_arch.setdefault(module, {})[arch] = shared
@@ -208,7 +203,7 @@ def main():
         raise SystemExit(f"version {args.version} is not of the form major.minor.build[.revision]")
     builds = {"x64": args.x64, "x86": args.x86}
     package = Package(args.version, os.path.dirname(os.path.abspath(args.output)))
-    add_modules(package, builds, args.source)
+    add_modules(package, builds)
     add_sdk(package, builds, args.source)
     package.write(args.output)
 

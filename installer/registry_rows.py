@@ -1,10 +1,8 @@
 """The registry rows that registering a module writes, computed on the build
 machine so that the installer can write them as its own rows:
 
-- the classes of TarnDriver.DLL, from the registrar scripts it carries
-  (build/<arch>/src/generated/*.rgs);
-- the classes of TarnKit.dll, from kit/kit_class_list.h with the key layout of
-  kit/registration.cpp;
+- the classes of each module, from the registrar scripts it carries
+  (build/<arch>/src/generated/*.rgs, build/<arch>/kit/*.rgs);
 - the type library of each module, read from its .tlb.
 
 A row is (view, key, name, value) below HKEY_CLASSES_ROOT.  name None is the
@@ -51,8 +49,8 @@ def _tokens(text):
             yield ("text", quoted.replace("''", "'"))
 
 
-def registrar_script_rows(text, module_path):
-    """Rows of a registrar script run for registration, %MODULE% replaced."""
+def registrar_script_rows(text, module_path, library_id):
+    """Rows of a registrar script run for registration, %MODULE% and %LIBID% replaced."""
     tokens, position, rows = list(_tokens(text)), 0, []
 
     def take(kind=None):
@@ -71,7 +69,7 @@ def registrar_script_rows(text, module_path):
         kind = take("text")
         if kind != "s":
             raise ValueError(f"registrar script: only string values are supported, not '{kind}'")
-        return take("text").replace("%MODULE%", module_path)
+        return take("text").replace("%MODULE%", module_path).replace("%LIBID%", library_id)
 
     def body(path):
         take("{")
@@ -102,33 +100,6 @@ def registrar_script_rows(text, module_path):
         if root not in ("HKCR", "HKEY_CLASSES_ROOT"):
             raise ValueError(f"registrar script: only HKCR is supported, not {root}")
         body("")
-    return rows
-
-
-def kit_classes(list_text):
-    """(class, ProgID, description, threading model) of each line of kit_class_list.h."""
-    pattern = r'^KIT_CLASS\((\w+),\s*L"([^"]*)",\s*L"([^"]*)",\s*L"([^"]*)"\)'
-    return re.findall(pattern, list_text, re.MULTILINE)
-
-
-def kit_class_rows(classes, library, module_path):
-    """What kit/registration.cpp writes for each class."""
-    rows = []
-    for name, prog_id, description, threading in classes:
-        clsid = library.coclass(name).guid
-        versioned = prog_id + ".1"
-        class_key = f"CLSID\\{clsid}"
-        rows += [Row(versioned, None, description), Row(versioned + "\\CLSID", None, clsid),
-                 Row(prog_id, None, description), Row(prog_id + "\\CLSID", None, clsid),
-                 Row(prog_id + "\\CurVer", None, versioned),
-                 Row(class_key, "*", None), Row(class_key, None, description),
-                 Row(class_key + "\\ProgID", None, versioned),
-                 Row(class_key + "\\VersionIndependentProgID", None, prog_id),
-                 Row(class_key + "\\Programmable", "*", None),
-                 Row(class_key + "\\InprocServer32", None, module_path),
-                 Row(class_key + "\\InprocServer32", "ThreadingModel", threading),
-                 Row(class_key + "\\TypeLib", None, library.guid),
-                 Row(class_key + "\\Version", None, "1.0")]
     return rows
 
 

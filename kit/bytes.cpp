@@ -4,47 +4,55 @@
 #include <cwchar>
 #include <string>
 
-#include "byte_array.h"
+#include "automation/error_report.h"
+#include "automation/hresult.h"
+#include "automation/script_byte_array.h"
+#include "automation/unique_bstr.h"
 
-namespace tarnkit {
+namespace tarn::kit {
 namespace {
 
 const wchar_t kSource[] = L"TarnKit.Bytes";
 
-HRESULT Fail(const std::wstring& message, HRESULT hr)
-{
-    return ReportError(kSource, IID_IBytes, message.c_str(), hr);
+HRESULT Fail(const std::wstring& message, HRESULT hr) {
+    return ReportErrorFrom(kSource, IID_IBytes, message.c_str(), hr);
 }
 
 // Opens an array argument, or reports why it is not one.
-HRESULT OpenArg(ByteArrayArg& arg, const VARIANT& value)
-{
-    const HRESULT hr = arg.open(value);
-    return FAILED(hr) ? Fail(arg.problem(), hr) : hr;
+HRESULT OpenArg(ScriptByteArrayInput& arg, const VARIANT& value) {
+    const HRESULT hr = arg.Open(value);
+    return FAILED(hr) ? Fail(arg.Problem(), hr) : hr;
 }
 
-HRESULT OutOfMemory()
-{
+// Runs `body` with the bytes of an array argument once they are open, without
+// letting an exception out.
+template <class Body>
+HRESULT WithBytes(const VARIANT& value, Body&& body) {
+    return NoThrow([&]() -> HRESULT {
+        ScriptByteArrayInput arg;
+        RETURN_IF_FAILED(OpenArg(arg, value));
+        return body(arg);
+    });
+}
+
+HRESULT OutOfMemory() {
     return Fail(L"Out of memory", E_OUTOFMEMORY);
 }
 
-int HexDigitValue(wchar_t c)
-{
+int HexDigitValue(wchar_t c) {
     if (c >= L'0' && c <= L'9') return c - L'0';
     if (c >= L'A' && c <= L'F') return c - L'A' + 10;
     if (c >= L'a' && c <= L'f') return c - L'a' + 10;
     return -1;
 }
 
-bool IsBlank(wchar_t c)
-{
+bool IsBlank(wchar_t c) {
     return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n';
 }
 
 // Parses hex text in two passes: count (and check) with `out` null, then fill.
 // Blanks may stand between bytes, never between the two digits of one byte.
-HRESULT ParseHex(const wchar_t* text, UINT length, BYTE* out, ULONG* count)
-{
+HRESULT ParseHex(const wchar_t* text, UINT length, BYTE* out, ULONG* count) {
     ULONG bytes = 0;
     int high = -1;  // the first digit of a byte, while its second is awaited
     for (UINT i = 0; i < length; ++i) {
@@ -79,13 +87,7 @@ HRESULT ParseHex(const wchar_t* text, UINT length, BYTE* out, ULONG* count)
 
 }  // namespace
 
-STDMETHODIMP Bytes::QueryInterface(REFIID iid, void** out)
-{
-    return QueryDualObject<IBytes>(this, IID_IBytes, this, iid, out);
-}
-
-STDMETHODIMP Bytes::FromHex(BSTR hex, VARIANT* bytes)
-{
+STDMETHODIMP Bytes::FromHex(BSTR hex, VARIANT* bytes) {
     if (!bytes) return E_POINTER;
     VariantInit(bytes);
     return NoThrow([&] {
@@ -93,32 +95,28 @@ STDMETHODIMP Bytes::FromHex(BSTR hex, VARIANT* bytes)
         ULONG count = 0;
         RETURN_IF_FAILED(ParseHex(hex, length, nullptr, &count));
         NewByteArray array;
-        if (FAILED(array.create(count))) return OutOfMemory();
+        if (FAILED(array.Create(count))) return OutOfMemory();
         RETURN_IF_FAILED(ParseHex(hex, length, array.data(), &count));
-        array.moveTo(bytes);
+        array.HandOut(bytes);
         return S_OK;
     });
 }
 
-STDMETHODIMP Bytes::FromText(BSTR text, VARIANT* bytes)
-{
+STDMETHODIMP Bytes::FromText(BSTR text, VARIANT* bytes) {
     if (!bytes) return E_POINTER;
     VariantInit(bytes);
     const UINT length = SysStringLen(text);
     NewByteArray array;
-    if (FAILED(array.create(length))) return OutOfMemory();
+    if (FAILED(array.Create(length))) return OutOfMemory();
     for (UINT i = 0; i < length; ++i) array.data()[i] = static_cast<BYTE>(text[i] & 0xFF);
-    array.moveTo(bytes);
+    array.HandOut(bytes);
     return S_OK;
 }
 
-STDMETHODIMP Bytes::ToHex(VARIANT bytes, BSTR* hex)
-{
+STDMETHODIMP Bytes::ToHex(VARIANT bytes, BSTR* hex) {
     if (!hex) return E_POINTER;
     *hex = nullptr;
-    return NoThrow([&] {
-        ByteArrayArg arg;
-        RETURN_IF_FAILED(OpenArg(arg, bytes));
+    return WithBytes(bytes, [&](const ScriptByteArrayInput& arg) -> HRESULT {
         if (arg.size() > 0x3FFFFFFF) return OutOfMemory();
         UniqueBstr text(SysAllocStringLen(nullptr, arg.size() * 2));
         if (!text.get()) return OutOfMemory();
@@ -132,13 +130,10 @@ STDMETHODIMP Bytes::ToHex(VARIANT bytes, BSTR* hex)
     });
 }
 
-STDMETHODIMP Bytes::ToText(VARIANT bytes, BSTR* text)
-{
+STDMETHODIMP Bytes::ToText(VARIANT bytes, BSTR* text) {
     if (!text) return E_POINTER;
     *text = nullptr;
-    return NoThrow([&] {
-        ByteArrayArg arg;
-        RETURN_IF_FAILED(OpenArg(arg, bytes));
+    return WithBytes(bytes, [&](const ScriptByteArrayInput& arg) -> HRESULT {
         UniqueBstr result(SysAllocStringLen(nullptr, arg.size()));
         if (!result.get()) return OutOfMemory();
         for (ULONG i = 0; i < arg.size(); ++i) result.get()[i] = arg.data()[i];
@@ -147,25 +142,19 @@ STDMETHODIMP Bytes::ToText(VARIANT bytes, BSTR* text)
     });
 }
 
-STDMETHODIMP Bytes::Length(VARIANT bytes, LONG* count)
-{
+STDMETHODIMP Bytes::Length(VARIANT bytes, LONG* count) {
     if (!count) return E_POINTER;
     *count = 0;
-    return NoThrow([&] {
-        ByteArrayArg arg;
-        RETURN_IF_FAILED(OpenArg(arg, bytes));
+    return WithBytes(bytes, [&](const ScriptByteArrayInput& arg) -> HRESULT {
         *count = static_cast<LONG>(arg.size());
         return S_OK;
     });
 }
 
-STDMETHODIMP Bytes::ByteAt(VARIANT bytes, LONG index, LONG* value)
-{
+STDMETHODIMP Bytes::ByteAt(VARIANT bytes, LONG index, LONG* value) {
     if (!value) return E_POINTER;
     *value = 0;
-    return NoThrow([&] {
-        ByteArrayArg arg;
-        RETURN_IF_FAILED(OpenArg(arg, bytes));
+    return WithBytes(bytes, [&](const ScriptByteArrayInput& arg) -> HRESULT {
         if (index < 0 || static_cast<ULONG>(index) >= arg.size()) {
             wchar_t message[100];
             swprintf(message, 100, L"Index %ld is outside the array (length %lu)", static_cast<long>(index),
@@ -177,42 +166,38 @@ STDMETHODIMP Bytes::ByteAt(VARIANT bytes, LONG index, LONG* value)
     });
 }
 
-STDMETHODIMP Bytes::Repeat(VARIANT bytes, LONG count, VARIANT* result)
-{
+STDMETHODIMP Bytes::Repeat(VARIANT bytes, LONG count, VARIANT* result) {
     if (!result) return E_POINTER;
     VariantInit(result);
-    return NoThrow([&] {
-        ByteArrayArg arg;
-        RETURN_IF_FAILED(OpenArg(arg, bytes));
+    return WithBytes(bytes, [&](const ScriptByteArrayInput& arg) -> HRESULT {
         if (count < 0) return Fail(L"Count must not be negative", E_INVALIDARG);
         const ULONGLONG total = static_cast<ULONGLONG>(arg.size()) * static_cast<ULONGLONG>(count);
         if (total > 0x7FFFFFFF) return OutOfMemory();
         NewByteArray array;
-        if (FAILED(array.create(static_cast<ULONG>(total)))) return OutOfMemory();
+        if (FAILED(array.Create(static_cast<ULONG>(total)))) return OutOfMemory();
         if (arg.size() > 0)
             for (LONG i = 0; i < count; ++i) std::memcpy(array.data() + i * arg.size(), arg.data(), arg.size());
-        array.moveTo(result);
+        array.HandOut(result);
         return S_OK;
     });
 }
 
-STDMETHODIMP Bytes::Concat(VARIANT first, VARIANT second, VARIANT* result)
-{
+STDMETHODIMP Bytes::Concat(VARIANT first, VARIANT second, VARIANT* result) {
     if (!result) return E_POINTER;
     VariantInit(result);
     return NoThrow([&] {
-        ByteArrayArg head, tail;
+        ScriptByteArrayInput head, tail;
         RETURN_IF_FAILED(OpenArg(head, first));
         RETURN_IF_FAILED(OpenArg(tail, second));
         const ULONGLONG total = static_cast<ULONGLONG>(head.size()) + tail.size();
         if (total > 0x7FFFFFFF) return OutOfMemory();
         NewByteArray array;
-        if (FAILED(array.create(static_cast<ULONG>(total)))) return OutOfMemory();
+        if (FAILED(array.Create(static_cast<ULONG>(total)))) return OutOfMemory();
         if (head.size() > 0) std::memcpy(array.data(), head.data(), head.size());
         if (tail.size() > 0) std::memcpy(array.data() + head.size(), tail.data(), tail.size());
-        array.moveTo(result);
+        array.HandOut(result);
         return S_OK;
     });
 }
 
-}  // namespace tarnkit
+}  // namespace tarn::kit

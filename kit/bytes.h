@@ -1,21 +1,13 @@
+#pragma once
 // TarnKit.Bytes: builds and reads byte arrays for scripts, which cannot make
 // one themselves and, under some hosts, cannot look inside one.
-#pragma once
-
 #include "TarnKit.h"
-#include "dual_dispatch.h"
-#include "error_info.h"
+#include "com/automation_object.h"
 
-namespace tarnkit {
+namespace tarn::kit {
 
-class Bytes final : public DualDispatch<IBytes, &IID_IBytes>,
-                    public SupportsErrorInfoFor<&IID_IBytes>,
-                    private RefCountedObject {
+class Bytes : public AutomationObject<IBytes, CLSID_Bytes> {
 public:
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return addRef(); }
-    STDMETHODIMP_(ULONG) Release() override { return release(); }
-
     STDMETHODIMP FromHex(BSTR hex, VARIANT* bytes) override;
     STDMETHODIMP FromText(BSTR text, VARIANT* bytes) override;
     STDMETHODIMP ToHex(VARIANT bytes, BSTR* hex) override;
@@ -26,4 +18,4 @@ public:
     STDMETHODIMP Concat(VARIANT first, VARIANT second, VARIANT* result) override;
 };
 
-}  // namespace tarnkit
+}  // namespace tarn::kit

@@ -4,39 +4,57 @@
 #include <string>
 #include <utility>
 
-#include "message_pump.h"
+#include "automation/error_report.h"
+#include "automation/hresult.h"
 
-namespace tarnkit {
+namespace tarn::kit {
 namespace {
 
 const wchar_t kSource[] = L"TarnKit.EventBridge";
 
-HRESULT Fail(const std::wstring& message, HRESULT hr)
-{
-    return ReportError(kSource, IID_IEventBridge, message.c_str(), hr);
+HRESULT Fail(const std::wstring& message, HRESULT hr) {
+    return ReportErrorFrom(kSource, IID_IEventBridge, message.c_str(), hr);
 }
 
-HRESULT FailWithCode(const wchar_t* what, HRESULT hr)
-{
+HRESULT FailWithCode(const wchar_t* what, HRESULT hr) {
     wchar_t message[160];
     swprintf(message, 160, L"%ls (0x%08lX)", what, static_cast<unsigned long>(hr));
     return Fail(message, hr);
 }
 
+// Waiting on a single-threaded apartment's thread while delivering what is
+// posted to it: calls marshalled into the apartment arrive as window messages.
+// Pumps messages for up to `milliseconds`, or until `done()` holds (checked
+// after each batch of messages).  Returns whether `done()` held.  A WM_QUIT
+// ends the wait early and is posted again for the thread's own loop.
+template <class Done>
+bool PumpMessagesUntil(DWORD milliseconds, Done&& done) {
+    const ULONGLONG deadline = GetTickCount64() + milliseconds;
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                PostQuitMessage(static_cast<int>(msg.wParam));
+                return done();
+            }
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        if (done()) return true;
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline) return false;
+        MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(deadline - now), QS_ALLINPUT,
+                                    MWMO_INPUTAVAILABLE);
+    }
+}
+
 }  // namespace
 
-EventBridge::~EventBridge()
-{
+EventBridge::~EventBridge() {
     Disconnect();
 }
 
-STDMETHODIMP EventBridge::QueryInterface(REFIID iid, void** out)
-{
-    return QueryDualObject<IEventBridge>(this, IID_IEventBridge, this, iid, out);
-}
-
-STDMETHODIMP EventBridge::Connect(IDispatch* source, IDispatch* handler)
-{
+STDMETHODIMP EventBridge::Connect(IDispatch* source, IDispatch* handler) {
     if (!source) return Fail(L"Source must be an object", E_INVALIDARG);
     if (!handler) return Fail(L"Handler must be an object", E_INVALIDARG);
     return NoThrow([&]() -> HRESULT {
@@ -55,11 +73,11 @@ STDMETHODIMP EventBridge::Connect(IDispatch* source, IDispatch* handler)
         hr = container->FindConnectionPoint(iid, point.put());
         if (FAILED(hr)) return FailWithCode(L"The source has no connection point for its event interface", hr);
 
-        ComPtr<EventSink> sink = ComPtr<EventSink>::Attach(new EventSink(std::move(events), handler));
+        ComPtr<EventSink> sink(new ComObject<EventSink>(std::move(events), handler));
         DWORD cookie = 0;
         hr = point->Advise(static_cast<IDispatch*>(sink.get()), &cookie);
         if (FAILED(hr)) {
-            sink->detach();
+            sink->Detach();
             return FailWithCode(L"The source refused the connection", hr);
         }
         point_ = std::move(point);
@@ -69,24 +87,21 @@ STDMETHODIMP EventBridge::Connect(IDispatch* source, IDispatch* handler)
     });
 }
 
-STDMETHODIMP EventBridge::Disconnect()
-{
+STDMETHODIMP EventBridge::Disconnect() {
     ComPtr<IConnectionPoint> point = std::move(point_);
     const DWORD cookie = std::exchange(cookie_, 0);
     if (point) point->Unadvise(cookie);
-    if (sink_) sink_->detach();  // events already on their way find no handler
+    if (sink_) sink_->Detach();  // events already on their way find no handler
     return S_OK;
 }
 
-STDMETHODIMP EventBridge::Wait(LONG milliseconds)
-{
+STDMETHODIMP EventBridge::Wait(LONG milliseconds) {
     if (milliseconds < 0) return Fail(L"Milliseconds must not be negative", E_INVALIDARG);
     PumpMessagesUntil(static_cast<DWORD>(milliseconds), [] { return false; });
     return S_OK;
 }
 
-STDMETHODIMP EventBridge::WaitForEvents(LONG count, LONG milliseconds, VARIANT_BOOL* reached)
-{
+STDMETHODIMP EventBridge::WaitForEvents(LONG count, LONG milliseconds, VARIANT_BOOL* reached) {
     if (!reached) return E_POINTER;
     *reached = VARIANT_FALSE;
     if (milliseconds < 0) return Fail(L"Milliseconds must not be negative", E_INVALIDARG);
@@ -99,11 +114,10 @@ STDMETHODIMP EventBridge::WaitForEvents(LONG count, LONG milliseconds, VARIANT_B
     return S_OK;
 }
 
-STDMETHODIMP EventBridge::get_EventCount(LONG* count)
-{
+STDMETHODIMP EventBridge::get_EventCount(LONG* count) {
     if (!count) return E_POINTER;
-    *count = sink_ ? sink_->eventCount() : 0;
+    *count = sink_ ? sink_->EventCount() : 0;
     return S_OK;
 }
 
-}  // namespace tarnkit
+}  // namespace tarn::kit

@@ -1,23 +1,16 @@
+#pragma once
 // TarnKit.EventBridge: connects a script object to a source's events, for
 // script hosts that cannot connect to events themselves.
-#pragma once
-
 #include "TarnKit.h"
-#include "dual_dispatch.h"
-#include "error_info.h"
+#include "com/automation_object.h"
 #include "event_sink.h"
+#include "platform/com_ptr.h"
 
-namespace tarnkit {
+namespace tarn::kit {
 
-class EventBridge final : public DualDispatch<IEventBridge, &IID_IEventBridge>,
-                          public SupportsErrorInfoFor<&IID_IEventBridge>,
-                          private RefCountedObject {
+class EventBridge : public AutomationObject<IEventBridge, CLSID_EventBridge> {
 public:
-    ~EventBridge() override;
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return addRef(); }
-    STDMETHODIMP_(ULONG) Release() override { return release(); }
+    ~EventBridge();
 
     STDMETHODIMP Connect(IDispatch* source, IDispatch* handler) override;
     STDMETHODIMP Disconnect() override;
@@ -28,7 +21,7 @@ public:
 private:
     ComPtr<IConnectionPoint> point_;  // set while connected
     DWORD cookie_ = 0;
-    ComPtr<EventSink> sink_;          // kept after Disconnect for EventCount
+    ComPtr<EventSink> sink_;  // kept after Disconnect for EventCount
 };
 
-}  // namespace tarnkit
+}  // namespace tarn::kit

@@ -4,15 +4,15 @@
 
 #include <dispex.h>
 
-namespace tarnkit {
+#include "automation/hresult.h"
+#include "automation/unique_bstr.h"
+
+namespace tarn::kit {
 
 EventSink::EventSink(SourceEvents events, ComPtr<IDispatch> handler)
-    : events_(std::move(events)), handler_(std::move(handler))
-{
-}
+    : events_(std::move(events)), handler_(std::move(handler)) {}
 
-void EventSink::detach()
-{
+void EventSink::Detach() {
     ComPtr<IDispatch> dropped;
     {
         Lock lock(handlerLock_);
@@ -21,39 +21,23 @@ void EventSink::detach()
     // `dropped` releases the handler here, outside the lock.
 }
 
-STDMETHODIMP EventSink::QueryInterface(REFIID iid, void** out)
-{
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, events_.iid)) {
-        *out = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP EventSink::GetTypeInfoCount(UINT* count)
-{
+STDMETHODIMP EventSink::GetTypeInfoCount(UINT* count) {
     if (!count) return E_POINTER;
     *count = 0;
     return S_OK;
 }
 
-STDMETHODIMP EventSink::GetTypeInfo(UINT, LCID, ITypeInfo** info)
-{
+STDMETHODIMP EventSink::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
     if (info) *info = nullptr;
     return E_NOTIMPL;
 }
 
-STDMETHODIMP EventSink::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*)
-{
+STDMETHODIMP EventSink::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
     return E_NOTIMPL;
 }
 
 STDMETHODIMP EventSink::Invoke(DISPID id, REFIID, LCID locale, WORD, DISPPARAMS* params, VARIANT* result,
-                               EXCEPINFO* exception, UINT* argError)
-{
+                               EXCEPINFO* exception, UINT* argError) {
     ++eventCount_;
     return NoThrow([&]() -> HRESULT {
         const auto name = events_.names.find(id);
@@ -89,4 +73,4 @@ STDMETHODIMP EventSink::Invoke(DISPID id, REFIID, LCID locale, WORD, DISPPARAMS*
     });
 }
 
-}  // namespace tarnkit
+}  // namespace tarn::kit

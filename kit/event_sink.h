@@ -1,25 +1,33 @@
+#pragma once
 // The object that a source calls.  It answers the source's event dispinterface
 // and turns each event into a call of the handler's method of the same name.
-#pragma once
-
 #include <atomic>
 
-#include "module.h"
+#include "com/com_object.h"
+#include "platform/com_ptr.h"
+#include "platform/critical_section.h"
 #include "source_events.h"
 
-namespace tarnkit {
+namespace tarn::kit {
 
-class EventSink final : public IDispatch, private RefCountedObject {
+class EventSink : public IDispatch {
 public:
+    // IDispatch is the identity; the source's event dispinterface is answered with it.
+    struct EventsEntry {
+        static bool Find(EventSink* sink, REFIID iid, void** out) noexcept {
+            if (!::IsEqualIID(iid, sink->events_.iid)) return false;
+            *out = static_cast<IDispatch*>(sink);
+            return true;
+        }
+    };
+    using Interfaces = InterfaceTable<Entry<IDispatch>, EventsEntry>;
+    static constexpr bool kAtomicRefCount = true;  // sources call from any thread
+
     EventSink(SourceEvents events, ComPtr<IDispatch> handler);
 
     // Drops the handler: events that still arrive are counted and ignored.
-    void detach();
-    LONG eventCount() const { return eventCount_; }
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return addRef(); }
-    STDMETHODIMP_(ULONG) Release() override { return release(); }
+    void Detach();
+    LONG EventCount() const { return eventCount_; }
 
     STDMETHODIMP GetTypeInfoCount(UINT* count) override;
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override;
@@ -34,4 +42,4 @@ private:
     std::atomic<LONG> eventCount_{0};
 };
 
-}  // namespace tarnkit
+}  // namespace tarn::kit

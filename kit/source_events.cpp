@@ -1,6 +1,12 @@
 #include "source_events.h"
 
-namespace tarnkit {
+#include <ocidl.h>
+
+#include "automation/hresult.h"
+#include "automation/unique_bstr.h"
+#include "platform/com_ptr.h"
+
+namespace tarn::kit {
 namespace {
 
 class TypeAttr {
@@ -18,8 +24,7 @@ private:
 };
 
 // The [default, source] interface listed by a coclass.
-HRESULT DefaultSourceOfCoclass(ITypeInfo* coclass, ComPtr<ITypeInfo>& events)
-{
+HRESULT DefaultSourceOfCoclass(ITypeInfo* coclass, ComPtr<ITypeInfo>& events) {
     TypeAttr attr(coclass);
     if (!attr.ok() || attr->typekind != TKIND_COCLASS) return E_FAIL;
     for (UINT i = 0; i < attr->cImplTypes; ++i) {
@@ -35,8 +40,7 @@ HRESULT DefaultSourceOfCoclass(ITypeInfo* coclass, ComPtr<ITypeInfo>& events)
 }
 
 // The type information of `iid` from the library that describes the source.
-HRESULT EventInfoByIid(ITypeInfo* classInfo, IDispatch* source, REFIID iid, ComPtr<ITypeInfo>& events)
-{
+HRESULT EventInfoByIid(ITypeInfo* classInfo, IDispatch* source, REFIID iid, ComPtr<ITypeInfo>& events) {
     ComPtr<ITypeInfo> anyInfo = classInfo;
     if (!anyInfo) RETURN_IF_FAILED(source->GetTypeInfo(0, LOCALE_USER_DEFAULT, anyInfo.put()));
     if (!anyInfo) return E_FAIL;
@@ -46,8 +50,7 @@ HRESULT EventInfoByIid(ITypeInfo* classInfo, IDispatch* source, REFIID iid, ComP
     return library->GetTypeInfoOfGuid(iid, events.put());
 }
 
-HRESULT ReadEventNames(ITypeInfo* events, SourceEvents& result, std::wstring& problem)
-{
+HRESULT ReadEventNames(ITypeInfo* events, SourceEvents& result, std::wstring& problem) {
     TypeAttr attr(events);
     if (!attr.ok()) {
         problem = L"The source's event interface has no readable type information";
@@ -75,8 +78,7 @@ HRESULT ReadEventNames(ITypeInfo* events, SourceEvents& result, std::wstring& pr
 
 }  // namespace
 
-HRESULT FindSourceEvents(IDispatch* source, SourceEvents& events, std::wstring& problem)
-{
+HRESULT FindSourceEvents(IDispatch* source, SourceEvents& events, std::wstring& problem) {
     ComPtr<ITypeInfo> classInfo;
     ComPtr<IProvideClassInfo> provideInfo;
     if (SUCCEEDED(source->QueryInterface(IID_IProvideClassInfo, provideInfo.put_void())))
@@ -98,4 +100,4 @@ HRESULT FindSourceEvents(IDispatch* source, SourceEvents& events, std::wstring& 
     return ReadEventNames(eventInfo.get(), events, problem);
 }
 
-}  // namespace tarnkit
+}  // namespace tarn::kit

@@ -5,9 +5,10 @@
 #include <map>
 #include <string>
 
-#include "com_handles.h"
+#include <windows.h>
+#include <oaidl.h>
 
-namespace tarnkit {
+namespace tarn::kit {
 
 struct SourceEvents {
     IID iid = GUID_NULL;
@@ -18,4 +19,4 @@ struct SourceEvents {
 // from the coclass that IProvideClassInfo describes.  On failure `problem` says why.
 HRESULT FindSourceEvents(IDispatch* source, SourceEvents& events, std::wstring& problem);
 
-}  // namespace tarnkit
+}  // namespace tarn::kit

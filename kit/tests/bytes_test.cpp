@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <ole2.h>
 #include <oleauto.h>
+#include <cguid.h>
 
 #include <gtest/gtest.h>
 
@@ -12,11 +13,16 @@
 #include <vector>
 
 #include "TarnKit.h"
-#include "com_handles.h"
+#include "automation/byte_array.h"
+#include "automation/hresult.h"
+#include "automation/unique_bstr.h"
+#include "automation/unique_variant.h"
+#include "platform/com_ptr.h"
 
-using tarnkit::ComPtr;
-using tarnkit::UniqueBstr;
-using tarnkit::UniqueVariant;
+using tarn::ComPtr;
+using tarn::SafeArrayDataAccess;
+using tarn::UniqueBstr;
+using tarn::UniqueVariant;
 
 namespace {
 
@@ -26,8 +32,7 @@ public:
     ~ComApartment() { CoUninitialize(); }
 };
 
-std::vector<BYTE> BytesOf(const VARIANT& v)
-{
+std::vector<BYTE> BytesOf(const VARIANT& v) {
     EXPECT_EQ(v.vt, VT_ARRAY | VT_UI1);
     std::vector<BYTE> out;
     if (v.vt != (VT_ARRAY | VT_UI1)) return out;
@@ -36,27 +41,25 @@ std::vector<BYTE> BytesOf(const VARIANT& v)
     SafeArrayGetLBound(v.parray, 1, &lower);
     SafeArrayGetUBound(v.parray, 1, &upper);
     EXPECT_EQ(lower, 0);
-    tarnkit::SafeArrayDataAccess data(v.parray);
+    SafeArrayDataAccess data(v.parray);
     out.assign(data.data(), data.data() + (upper - lower + 1));
     return out;
 }
 
 // An array of `type` with the given lower bound, held in a VARIANT.
-void MakeArray(VARIANT* v, VARTYPE type, LONG lower, const std::vector<BYTE>& bytes)
-{
+void MakeArray(VARIANT* v, VARTYPE type, LONG lower, const std::vector<BYTE>& bytes) {
     SAFEARRAYBOUND bound{static_cast<ULONG>(bytes.size()), lower};
     SAFEARRAY* array = SafeArrayCreate(type, 1, &bound);
     ASSERT_NE(array, nullptr);
     {
-        tarnkit::SafeArrayDataAccess data(array);
+        SafeArrayDataAccess data(array);
         std::copy(bytes.begin(), bytes.end(), data.data());
     }
     v->vt = VT_ARRAY | type;
     v->parray = array;
 }
 
-std::wstring ErrorDescription(std::wstring* source = nullptr)
-{
+std::wstring ErrorDescription(std::wstring* source = nullptr) {
     ComPtr<IErrorInfo> info;
     if (GetErrorInfo(0, info.put()) != S_OK || !info) return L"<none>";
     UniqueBstr description, src;
@@ -68,8 +71,7 @@ std::wstring ErrorDescription(std::wstring* source = nullptr)
 
 class BytesTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         CLSID clsid;
         ASSERT_EQ(CLSIDFromProgID(L"TarnKit.Bytes", &clsid), S_OK) << "TarnKit.dll is not registered";
         EXPECT_TRUE(IsEqualCLSID(clsid, CLSID_Bytes));
@@ -78,23 +80,20 @@ protected:
                   S_OK);
     }
 
-    std::vector<BYTE> fromHex(const wchar_t* hex)
-    {
+    std::vector<BYTE> fromHex(const wchar_t* hex) {
         UniqueBstr text(SysAllocString(hex));
         UniqueVariant result;
         EXPECT_EQ(bytes->FromHex(text.get(), result.get()), S_OK) << ErrorDescription();
         return BytesOf(*result.get());
     }
 
-    std::wstring toHex(const VARIANT& array)
-    {
+    std::wstring toHex(const VARIANT& array) {
         UniqueBstr hex;
         EXPECT_EQ(bytes->ToHex(array, hex.put()), S_OK) << ErrorDescription();
         return hex.get() ? hex.get() : L"";
     }
 
-    HRESULT fromHexFails(const wchar_t* hex)
-    {
+    HRESULT fromHexFails(const wchar_t* hex) {
         UniqueBstr text(SysAllocString(hex));
         UniqueVariant result;
         const HRESULT hr = bytes->FromHex(text.get(), result.get());
@@ -106,8 +105,7 @@ protected:
     ComPtr<IBytes> bytes;
 };
 
-TEST_F(BytesTest, FromHexAcceptsBlanksBetweenBytesAndBothCases)
-{
+TEST_F(BytesTest, FromHexAcceptsBlanksBetweenBytesAndBothCases) {
     EXPECT_EQ(fromHex(L"00 7f\tA5\r\nfF"), (std::vector<BYTE>{0x00, 0x7F, 0xA5, 0xFF}));
     EXPECT_EQ(fromHex(L"0102"), (std::vector<BYTE>{0x01, 0x02}));
     EXPECT_EQ(fromHex(L"  "), std::vector<BYTE>{});
@@ -118,8 +116,7 @@ TEST_F(BytesTest, FromHexAcceptsBlanksBetweenBytesAndBothCases)
     EXPECT_EQ(BytesOf(*empty.get()), std::vector<BYTE>{});
 }
 
-TEST_F(BytesTest, FromHexRejectsMalformedTextWithAMessage)
-{
+TEST_F(BytesTest, FromHexRejectsMalformedTextWithAMessage) {
     for (const wchar_t* bad : {L"123", L"1 23", L"0x12", L"zz", L"12-34", L"\x0661\x0662"}) {
         SCOPED_TRACE(testing::Message() << "hex: " << std::string(bad, bad + wcslen(bad)));
         EXPECT_EQ(fromHexFails(bad), E_INVALIDARG);
@@ -129,8 +126,7 @@ TEST_F(BytesTest, FromHexRejectsMalformedTextWithAMessage)
     }
 }
 
-TEST_F(BytesTest, TextRoundTripKeepsLowEightBits)
-{
+TEST_F(BytesTest, TextRoundTripKeepsLowEightBits) {
     UniqueBstr text(SysAllocStringLen(L"A\x00FF\x0141\0z", 5));
     UniqueVariant array;
     ASSERT_EQ(bytes->FromText(text.get(), array.get()), S_OK);
@@ -142,8 +138,7 @@ TEST_F(BytesTest, TextRoundTripKeepsLowEightBits)
     EXPECT_EQ(std::wstring(back.get(), 5), std::wstring(L"A\x00FF" L"A\0z", 5));
 }
 
-TEST_F(BytesTest, ReadsEveryAcceptedArrayForm)
-{
+TEST_F(BytesTest, ReadsEveryAcceptedArrayForm) {
     UniqueVariant unsignedBytes, signedBytes, offsetBounds, emptyArray;
     MakeArray(unsignedBytes.get(), VT_UI1, 0, {0x01, 0xAB});
     MakeArray(signedBytes.get(), VT_I1, 0, {0xFF, 0x80});  // -1 and -128 stay 0xFF and 0x80
@@ -174,8 +169,7 @@ TEST_F(BytesTest, ReadsEveryAcceptedArrayForm)
     EXPECT_EQ(length, 0);
 }
 
-TEST_F(BytesTest, RejectsWhatIsNotAByteArray)
-{
+TEST_F(BytesTest, RejectsWhatIsNotAByteArray) {
     UniqueVariant text, variants, twoDims, nullArray, number;
     text.get()->vt = VT_BSTR;
     text.get()->bstrVal = SysAllocString(L"0102");
@@ -216,8 +210,7 @@ TEST_F(BytesTest, RejectsWhatIsNotAByteArray)
     EXPECT_EQ(supports->InterfaceSupportsErrorInfo(IID_IDispatch), S_FALSE);
 }
 
-TEST_F(BytesTest, ByteAtRepeatAndConcatBuildTestData)
-{
+TEST_F(BytesTest, ByteAtRepeatAndConcatBuildTestData) {
     UniqueVariant abc;
     MakeArray(abc.get(), VT_UI1, 5, {0x0A, 0x0B, 0xFC});
     LONG value = -1;
@@ -246,8 +239,7 @@ TEST_F(BytesTest, ByteAtRepeatAndConcatBuildTestData)
 
 // Calls a method by name, the way a script host does.
 HRESULT CallByName(IDispatch* object, const wchar_t* name, std::vector<VARIANT> argsLastFirst, VARIANT* result,
-                   EXCEPINFO* exception)
-{
+                   EXCEPINFO* exception) {
     LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
     DISPID id = DISPID_UNKNOWN;
     RETURN_IF_FAILED(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id));
@@ -257,8 +249,7 @@ HRESULT CallByName(IDispatch* object, const wchar_t* name, std::vector<VARIANT> 
                           &argError);
 }
 
-TEST_F(BytesTest, WorksByNameAsScriptsCallIt)
-{
+TEST_F(BytesTest, WorksByNameAsScriptsCallIt) {
     ComPtr<IDispatch> dispatch;
     ASSERT_EQ(bytes.As(dispatch), S_OK);
 
@@ -303,8 +294,7 @@ TEST_F(BytesTest, WorksByNameAsScriptsCallIt)
 }
 
 // Loaded directly, the module stays loaded while one of its objects lives.
-TEST(TarnKitModule, CanUnloadOnlyWithoutLivingObjects)
-{
+TEST(TarnKitModule, CanUnloadOnlyWithoutLivingObjects) {
     ComApartment apartment;
     HMODULE module = LoadLibraryW(L"TarnKit.dll");
     ASSERT_NE(module, nullptr);

@@ -1,4 +1,4 @@
-#include "error_report.h"
+#include "automation/error_report.h"
 
 #include <oleauto.h>
 
@@ -10,24 +10,27 @@
 
 namespace tarn {
 
-HRESULT ReportError(REFCLSID reporter, const wchar_t* message, HRESULT hr) noexcept {
+HRESULT ReportErrorFrom(const wchar_t* source, REFGUID interfaceId, const wchar_t* message, HRESULT hr) noexcept {
     const HRESULT result = hr == 0 ? DISP_E_EXCEPTION : hr;
 
     ComPtr<ICreateErrorInfo> record;
     if (FAILED(::CreateErrorInfo(record.put()))) return result;  // the outcome stays as it is
-
-    LPOLESTR progId = nullptr;
-    if (SUCCEEDED(::ProgIDFromCLSID(reporter, &progId))) {
-        record->SetSource(progId);
-        ::CoTaskMemFree(progId);
-    }
+    if (source) record->SetSource(const_cast<LPOLESTR>(source));
     record->SetDescription(const_cast<LPOLESTR>(message));
-    record->SetGUID(GUID_NULL);
+    record->SetGUID(interfaceId);
     record->SetHelpFile(nullptr);
     record->SetHelpContext(0);
 
     ComPtr<IErrorInfo> info;
     if (SUCCEEDED(record.As(info))) ::SetErrorInfo(0, info.get());
+    return result;
+}
+
+HRESULT ReportError(REFCLSID reporter, const wchar_t* message, HRESULT hr) noexcept {
+    LPOLESTR progId = nullptr;
+    if (FAILED(::ProgIDFromCLSID(reporter, &progId))) progId = nullptr;
+    const HRESULT result = ReportErrorFrom(progId, GUID_NULL, message, hr);
+    ::CoTaskMemFree(progId);
     return result;
 }
 

@@ -1,5 +1,9 @@
 #pragma once
+// Error paths of interface methods: early returns on failure, and no
+// exception across the interface.
 #include <windows.h>
+
+#include <new>
 
 // Early return on failure, the way every interface method reports errors.
 #define RETURN_IF_FAILED(expr)                     \
@@ -12,3 +16,20 @@
     do {                                 \
         if ((ptr) == nullptr) return (hr); \
     } while (0)
+
+namespace tarn {
+
+// Runs a method body so that no exception crosses the interface: running out
+// of memory becomes E_OUTOFMEMORY, anything else E_UNEXPECTED.
+template <class Body>
+HRESULT NoThrow(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+}  // namespace tarn

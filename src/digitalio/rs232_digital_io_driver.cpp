@@ -5,7 +5,6 @@
 #include <cwchar>
 
 #include "automation/error_report.h"
-#include "events/connection_enumerators.h"
 #include "automation/out_values.h"
 
 namespace tarn {
@@ -129,18 +128,11 @@ STDMETHODIMP Rs232DigitalIoDriver::put_DebounceTime(long value) {
 }
 
 STDMETHODIMP Rs232DigitalIoDriver::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
-    if (!ppEnum) return E_POINTER;
-    *ppEnum = nullptr;
-    return CreateConnectionPointEnumerator(&connectionPoint_, ppEnum);
+    return connectionPoint_.EnumerateAsContainer(ppEnum);
 }
 
 STDMETHODIMP Rs232DigitalIoDriver::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
-    if (!ppCP) return E_POINTER;
-    *ppCP = nullptr;
-    if (!::IsEqualIID(riid, DIID__IRs232DigitalIoDriverEvents)) return CONNECT_E_NOCONNECTION;
-    connectionPoint_.AddRef();
-    *ppCP = &connectionPoint_;
-    return S_OK;
+    return connectionPoint_.FindAsContainer(riid, ppCP);
 }
 
 }  // namespace tarn

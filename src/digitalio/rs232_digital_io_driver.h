@@ -11,7 +11,7 @@
 #include "digitalio/event_ids.h"
 #include "events/sink_list.h"
 #include "automation/unique_bstr.h"
-#include "module/automation_object.h"
+#include "com/automation_object.h"
 #include "platform/critical_section.h"
 
 namespace tarn {
@@ -22,7 +22,6 @@ class Rs232DigitalIoDriver
       public IConnectionPointContainer {
 public:
     using Interfaces = AutomationInterfaces<IRs232DigitalIoDriver, Entry<IConnectionPointContainer>>;
-    static constexpr bool kAtomicRefCount = true;
 
     Rs232DigitalIoDriver() noexcept;
     ~Rs232DigitalIoDriver();

@@ -2,13 +2,12 @@
 // DriverEnumerator: lists the serial ports the system has registered.
 #include "TarnDriver.h"
 #include "enumerator/dispids.h"
-#include "module/automation_object.h"
+#include "com/automation_object.h"
 
 namespace tarn {
 
 class DriverEnumerator : public AutomationObject<IDriverEnumerator, CLSID_DriverEnumerator> {
 public:
-    using Interfaces = AutomationInterfaces<IDriverEnumerator>;
     // The port list comes back into a script's variable as an array of VARIANT strings.
     static constexpr ScriptArrayParameter kScriptArrays[] = {{TARN_DISPID_ENUMERATE_PORTS, 1, ScriptArray::PortList}};
     // Lives in one apartment, so its count needs no interlocking.

@@ -3,7 +3,7 @@
 #include <memory>
 #include <new>
 
-#include "module/com_object.h"
+#include "com/com_object.h"
 #include "platform/com_ptr.h"
 #include "platform/critical_section.h"
 
@@ -90,23 +90,19 @@ template <class EnumItf, class Item>
 HRESULT CreateEnumerator(std::vector<Item>&& items, EnumItf** out) noexcept {
     if (!out) return E_POINTER;
     *out = nullptr;
-    try {
+    return NoThrow([&] {
         auto snapshot = std::make_shared<const std::vector<Item>>(std::move(items));
         return SnapshotEnumerator<EnumItf, Item>::Create(std::move(snapshot), 0, out);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 
 }  // namespace
 
 HRESULT CreateConnectionPointEnumerator(IConnectionPoint* point, IEnumConnectionPoints** out) noexcept {
-    try {
+    return NoThrow([&] {
         std::vector<PointItem> items{PointItem{ComPtr<IConnectionPoint>(point)}};
         return CreateEnumerator(std::move(items), out);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    });
 }
 
 HRESULT CreateConnectionsEnumerator(std::vector<CONNECTDATA>&& connections, IEnumConnections** out) noexcept {

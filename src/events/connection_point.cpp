@@ -2,8 +2,7 @@
 
 #include <olectl.h>
 
-#include <new>
-
+#include "automation/hresult.h"
 #include "events/connection_enumerators.h"
 #include "platform/com_ptr.h"
 
@@ -51,11 +50,22 @@ STDMETHODIMP ConnectionPoint::Unadvise(DWORD cookie) {
 STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** out) {
     if (!out) return E_POINTER;
     *out = nullptr;
-    try {
-        return CreateConnectionsEnumerator(sinks_.Snapshot(), out);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    return NoThrow([&] { return CreateConnectionsEnumerator(sinks_.Snapshot(), out); });
+}
+
+HRESULT ConnectionPoint::EnumerateAsContainer(IEnumConnectionPoints** out) noexcept {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return CreateConnectionPointEnumerator(this, out);
+}
+
+HRESULT ConnectionPoint::FindAsContainer(REFIID iid, IConnectionPoint** out) noexcept {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (!::IsEqualIID(iid, events_)) return CONNECT_E_NOCONNECTION;
+    AddRef();
+    *out = this;
+    return S_OK;
 }
 
 }  // namespace tarn

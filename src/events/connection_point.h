@@ -26,6 +26,11 @@ public:
     STDMETHODIMP Unadvise(DWORD cookie) override;
     STDMETHODIMP EnumConnections(IEnumConnections** out) override;
 
+    // The container's answers for an object whose one connection point this
+    // is: an enumerator over it, and the point itself for its event interface.
+    HRESULT EnumerateAsContainer(IEnumConnectionPoints** out) noexcept;
+    HRESULT FindAsContainer(REFIID iid, IConnectionPoint** out) noexcept;
+
 private:
     IUnknown* owner_;  // not counted: we are part of it
     const IID& events_;

@@ -81,6 +81,15 @@ ComPtr<IDispatch> SinkList::Remove(DWORD cookie) noexcept {
     return ComPtr<IDispatch>::Attach(removed);
 }
 
+size_t SinkList::ConnectionCount() const noexcept {
+    Lock lock(lock_);
+    const Slot* slots = Slots();
+    size_t connected = 0;
+    for (size_t i = 0, n = count_; i < n; ++i)
+        if (slots[i].sink) ++connected;
+    return connected;
+}
+
 std::vector<CONNECTDATA> SinkList::Snapshot() const {
     Lock lock(lock_);
     std::vector<CONNECTDATA> connections;
@@ -101,14 +110,14 @@ ComPtr<IDispatch> SinkList::SinkAt(size_t index) const noexcept {
     return ComPtr<IDispatch>(Slots()[index].sink);
 }
 
-template <class PrepareArgument>
-bool SinkList::Fire(DISPID id, PrepareArgument&& prepare, FiringGate* gate) noexcept {
-    VARIANT argument, result;
-    ::VariantInit(&argument);
+template <class PrepareArguments>
+bool SinkList::FireEach(DISPID id, UINT count, PrepareArguments&& prepare, FiringGate* gate) noexcept {
+    VARIANT arguments[kMaxArguments], result;
+    for (VARIANT& argument : arguments) ::VariantInit(&argument);
     ::VariantInit(&result);
     bool ownerAlive = true;
-    const size_t count = count_;  // sinks added beyond this count wait for the next event
-    for (size_t i = 0; i < count; ++i) {
+    const size_t sinkCount = count_;  // sinks added beyond this count wait for the next event
+    for (size_t i = 0; i < sinkCount; ++i) {
         ComPtr<IDispatch> sink = SinkAt(i);
         if (!sink) continue;
         if (gate && !gate->EnterCall()) {
@@ -116,8 +125,8 @@ bool SinkList::Fire(DISPID id, PrepareArgument&& prepare, FiringGate* gate) noex
             break;
         }
         ::VariantClear(&result);
-        prepare(argument);
-        DISPPARAMS params{&argument, nullptr, 1, 0};
+        prepare(arguments);
+        DISPPARAMS params{arguments, nullptr, count, 0};
         // A failing sink neither stops the others nor is disconnected.
         sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, nullptr, nullptr);
         sink.reset();  // part of the call: releasing a proxy may reach the sink's apartment too
@@ -126,15 +135,16 @@ bool SinkList::Fire(DISPID id, PrepareArgument&& prepare, FiringGate* gate) noex
             break;
         }
     }
-    ::VariantClear(&argument);
+    for (VARIANT& argument : arguments) ::VariantClear(&argument);
     ::VariantClear(&result);
     return ownerAlive;
 }
 
 void SinkList::FireText(DISPID id, const wchar_t* text) noexcept {
-    Fire(
-        id,
-        [text](VARIANT& argument) {
+    FireEach(
+        id, 1,
+        [text](VARIANT* arguments) {
+            VARIANT& argument = arguments[0];
             ::VariantClear(&argument);  // each sink gets its own copy
             argument.vt = VT_BSTR;
             argument.bstrVal = ::SysAllocString(text);
@@ -147,14 +157,31 @@ void SinkList::FireText(DISPID id, const wchar_t* text) noexcept {
 }
 
 bool SinkList::FireLevel(DISPID id, long level, FiringGate& gate) noexcept {
-    return Fire(
-        id,
-        [level](VARIANT& argument) {
-            ::VariantClear(&argument);
-            argument.vt = VT_I4;
-            argument.lVal = level;
+    return FireEach(
+        id, 1,
+        [level](VARIANT* arguments) {
+            ::VariantClear(&arguments[0]);
+            arguments[0].vt = VT_I4;
+            arguments[0].lVal = level;
         },
         &gate);
+}
+
+HRESULT SinkList::Fire(DISPID id, const VARIANT* argumentsLastFirst, UINT count) noexcept {
+    if (count > kMaxArguments || (count > 0 && !argumentsLastFirst)) return E_INVALIDARG;
+    FireEach(
+        id, count,
+        [argumentsLastFirst, count](VARIANT* arguments) {
+            for (UINT i = 0; i < count; ++i) {
+                ::VariantClear(&arguments[i]);
+                if (FAILED(::VariantCopy(&arguments[i], const_cast<VARIANT*>(&argumentsLastFirst[i])))) {
+                    arguments[i].vt = VT_ERROR;
+                    arguments[i].scode = E_OUTOFMEMORY;
+                }
+            }
+        },
+        nullptr);
+    return S_OK;
 }
 
 }  // namespace tarn

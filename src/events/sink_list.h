@@ -42,6 +42,8 @@ public:
     DWORD Add(IDispatch* sink) noexcept;
     // The reference the emptied slot held, or null when no slot holds `cookie`.
     ComPtr<IDispatch> Remove(DWORD cookie) noexcept;
+    // How many connections there are.
+    size_t ConnectionCount() const noexcept;
     // Every occupied slot in slot order, each with a reference of its own.
     std::vector<CONNECTDATA> Snapshot() const;  // may throw std::bad_alloc
 
@@ -51,6 +53,10 @@ public:
     // owner may be gone by then).
     void FireText(DISPID id, const wchar_t* text) noexcept;
     bool FireLevel(DISPID id, long level, FiringGate& gate) noexcept;
+    // The same with up to kMaxArguments arguments, last first as DISPPARAMS
+    // hold them; each sink gets copies of its own.  E_INVALIDARG for more.
+    static constexpr UINT kMaxArguments = 8;
+    HRESULT Fire(DISPID id, const VARIANT* argumentsLastFirst, UINT count) noexcept;
 
 private:
     struct Slot {
@@ -58,8 +64,8 @@ private:
         DWORD cookie = 0;
     };
 
-    template <class PrepareArgument>
-    bool Fire(DISPID id, PrepareArgument&& prepare, FiringGate* gate) noexcept;
+    template <class PrepareArguments>
+    bool FireEach(DISPID id, UINT count, PrepareArguments&& prepare, FiringGate* gate) noexcept;
     ComPtr<IDispatch> SinkAt(size_t index) const noexcept;
     DWORD CookieFor(IDispatch* sink) noexcept;
     Slot* EmptySlot() noexcept;

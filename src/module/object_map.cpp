@@ -1,15 +1,17 @@
-#include "module/object_map.h"
+// The classes of TarnDriver.DLL, in the order they are registered.
+#include "com/object_map.h"
 
+#include "com/com_object.h"
 #include "digitalio/rs232_digital_io_driver.h"
 #include "enumerator/driver_enumerator.h"
-#include "module/com_object.h"
 #include "module/resource_ids.h"
 #include "serial/rs232_driver.h"
 #include "usb/usb_driver.h"
 
 namespace tarn {
+namespace {
 
-const ObjectMapEntry kObjectMap[kObjectMapSize] = {
+const ObjectMapEntry kEntries[] = {
     {&CLSID_Rs232Driver, &IID_IRs232Driver, IDR_RS232DRIVER, &CreateInstance<Rs232Driver>, {}},
     {&CLSID_UsbDriver, &IID_IUsbDriver, IDR_USBDRIVER, &CreateInstance<UsbDriver>, TableOf(UsbDriver::kScriptArrays)},
     {&CLSID_Rs232DigitalIoDriver, &IID_IRs232DigitalIoDriver, IDR_RS232DIGITALIODRIVER,
@@ -17,5 +19,9 @@ const ObjectMapEntry kObjectMap[kObjectMapSize] = {
     {&CLSID_DriverEnumerator, &IID_IDriverEnumerator, IDR_DRIVERENUMERATOR, &CreateInstance<DriverEnumerator>,
      TableOf(DriverEnumerator::kScriptArrays)},
 };
+
+}  // namespace
+
+const ObjectMap kModuleObjects = MakeObjectMap(kEntries);
 
 }  // namespace tarn

@@ -1,7 +1,7 @@
 #pragma once
 // Rs232Driver: raw bytes on one serial port opened by number.
 #include "TarnDriver.h"
-#include "module/automation_object.h"
+#include "com/automation_object.h"
 #include "platform/critical_section.h"
 #include "platform/unique_handle.h"
 
@@ -9,9 +9,6 @@ namespace tarn {
 
 class Rs232Driver : public AutomationObject<IRs232Driver, CLSID_Rs232Driver> {
 public:
-    using Interfaces = AutomationInterfaces<IRs232Driver>;
-    static constexpr bool kAtomicRefCount = true;
-
     STDMETHODIMP Open(long nPortNumber, VARIANT_BOOL* pbSuccess) override;
     STDMETHODIMP Write(VARIANT varDataAry) override;
     STDMETHODIMP Read(long nNbrOfBytes2Read, VARIANT* pvarByteDataAry) override;

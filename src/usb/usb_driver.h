@@ -4,7 +4,7 @@
 // all objects and processes using one device are serialised by a named mutex.
 // Failures are reported by HRESULT alone, never with error information.
 #include "TarnDriver.h"
-#include "module/automation_object.h"
+#include "com/automation_object.h"
 #include "usb/dispids.h"
 #include "platform/critical_section.h"
 #include "platform/unique_handle.h"
@@ -13,8 +13,6 @@ namespace tarn {
 
 class UsbDriver : public AutomationObject<IUsbDriver, CLSID_UsbDriver> {
 public:
-    using Interfaces = AutomationInterfaces<IUsbDriver>;
-    static constexpr bool kAtomicRefCount = true;
     // Scripts pass their byte arrays in variables: both transfers work in place on the array the variable holds.
     static constexpr ScriptArrayParameter kScriptArrays[] = {
         {TARN_DISPID_WRITE_MAIN_ENDPOINT, 1, ScriptArray::BytesInPlace},

@@ -1,14 +1,20 @@
 #include "test_source.h"
 
-#include <new>
+#include "automation/hresult.h"
+#include "automation/unique_bstr.h"
+#include "platform/com_ptr.h"
+#include "platform/unique_handle.h"
 
-namespace tarnkit_test {
+namespace tarn::kit_test {
 namespace {
+
+// The events' DISPIDs, as the type library declares them.
+enum : DISPID { kOnText = 1, kOnNumber = 2, kOnPair = 3 };
 
 // One delayed firing: owns a reference to the source and to this module, so
 // neither goes away while the thread runs.
 struct FireJob {
-    ComPtr<TestSource> source;
+    ComPtr<ITestSource> source;
     std::wstring eventName;
     std::wstring text;
     LONG number;
@@ -16,219 +22,94 @@ struct FireJob {
     HMODULE module;
 };
 
-DWORD WINAPI FireThread(void* parameter)
-{
+DWORD WINAPI FireThread(void* parameter) {
     FireJob* job = static_cast<FireJob*>(parameter);
     const HMODULE module = job->module;
-    if (SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
-        Sleep(job->delayMs);
-        job->source->fire(job->eventName, job->text, job->number);
+    if (SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
+        ::Sleep(job->delayMs);
+        static_cast<TestSource*>(job->source.get())->Fire(job->eventName, job->text, job->number);
         delete job;
-        CoUninitialize();
+        ::CoUninitialize();
     } else {
         delete job;
     }
-    FreeLibraryAndExitThread(module, 0);
+    ::FreeLibraryAndExitThread(module, 0);
 }
 
 }  // namespace
 
-TestSource::TestSource(const CLSID& clsid, bool offersDefaultSourceGuid)
-    : clsid_(clsid), offersDefaultSourceGuid_(offersDefaultSourceGuid)
-{
-}
+TestSource::TestSource() noexcept
+    : connectionPoint_(static_cast<ITestSource*>(this), DIID__ITestSourceEvents, sinks_) {}
 
-STDMETHODIMP TestSource::QueryInterface(REFIID iid, void** out)
-{
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) || IsEqualIID(iid, IID_ITestSource))
-        *out = static_cast<ITestSource*>(this);
-    else if (IsEqualIID(iid, IID_IConnectionPointContainer))
-        *out = static_cast<IConnectionPointContainer*>(this);
-    else if (IsEqualIID(iid, IID_IProvideClassInfo))
-        *out = static_cast<IProvideClassInfo*>(this);
-    else if (IsEqualIID(iid, IID_IProvideClassInfo2) && offersDefaultSourceGuid_)
-        *out = static_cast<IProvideClassInfo2*>(this);
-    else
-        return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-}
-
-STDMETHODIMP TestSource::FireLater(BSTR eventName, BSTR text, LONG number, LONG delayMs)
-{
+STDMETHODIMP TestSource::FireLater(BSTR eventName, BSTR text, LONG number, LONG delayMs) {
     if (delayMs < 0) return E_INVALIDARG;
-    return tarnkit::NoThrow([&] {
+    return NoThrow([&] {
         HMODULE module = nullptr;
-        if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                                reinterpret_cast<LPCWSTR>(&FireThread), &module))
-            return HRESULT_FROM_WIN32(GetLastError());
-        auto* job = new FireJob{this, std::wstring(eventName, SysStringLen(eventName)),
-                                std::wstring(text, SysStringLen(text)), number, static_cast<DWORD>(delayMs), module};
-        HANDLE thread = CreateThread(nullptr, 0, FireThread, job, 0, nullptr);
+        if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&FireThread),
+                                  &module))
+            return HRESULT_FROM_WIN32(::GetLastError());
+        auto* job = new FireJob{static_cast<ITestSource*>(this), std::wstring(eventName, ::SysStringLen(eventName)),
+                                std::wstring(text, ::SysStringLen(text)), number, static_cast<DWORD>(delayMs), module};
+        UniqueHandle thread(::CreateThread(nullptr, 0, FireThread, job, 0, nullptr));
         if (!thread) {
-            const HRESULT hr = HRESULT_FROM_WIN32(GetLastError());
+            const HRESULT hr = HRESULT_FROM_WIN32(::GetLastError());
             delete job;
-            FreeLibrary(module);
+            ::FreeLibrary(module);
             return hr;
         }
-        CloseHandle(thread);
         return S_OK;
     });
 }
 
-void TestSource::fire(const std::wstring& eventName, const std::wstring& text, LONG number)
-{
+void TestSource::Fire(const std::wstring& eventName, const std::wstring& text, LONG number) {
     APTTYPE type = APTTYPE_CURRENT;
     APTTYPEQUALIFIER qualifier;
-    const bool mta = SUCCEEDED(CoGetApartmentType(&type, &qualifier)) && type == APTTYPE_MTA;
-
-    std::vector<ComPtr<IDispatch>> sinks;
+    const bool mta = SUCCEEDED(::CoGetApartmentType(&type, &qualifier)) && type == APTTYPE_MTA;
     {
-        tarnkit::Lock lock(lock_);
+        Lock lock(lock_);
         firedFromMta_ = mta;
-        for (const auto& entry : sinks_) sinks.push_back(entry.second);
     }
 
     // DISPPARAMS hold the arguments last first.
-    VARIANT args[2];
-    UINT count = 1;
-    DISPID id = 0;
-    tarnkit::UniqueBstr textArg(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
+    UniqueBstr textArgument = UniqueBstr::Copy(text.data(), static_cast<UINT>(text.size()));
+    VARIANT textValue, numberValue;
+    textValue.vt = VT_BSTR;
+    textValue.bstrVal = textArgument.get();
+    numberValue.vt = VT_I4;
+    numberValue.lVal = number;
     if (eventName == L"OnText") {
-        id = 1;
-        args[0].vt = VT_BSTR;
-        args[0].bstrVal = textArg.get();
+        sinks_.Fire(kOnText, &textValue, 1);
     } else if (eventName == L"OnNumber") {
-        id = 2;
-        args[0].vt = VT_I4;
-        args[0].lVal = number;
+        sinks_.Fire(kOnNumber, &numberValue, 1);
     } else if (eventName == L"OnPair") {
-        id = 3;
-        count = 2;
-        args[0].vt = VT_I4;
-        args[0].lVal = number;
-        args[1].vt = VT_BSTR;
-        args[1].bstrVal = textArg.get();
-    } else {
-        return;
-    }
-    for (const auto& sink : sinks) {
-        DISPPARAMS params{args, nullptr, count, 0};
-        tarnkit::UniqueVariant result;
-        sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result.get(), nullptr, nullptr);
+        VARIANT pair[] = {numberValue, textValue};
+        sinks_.Fire(kOnPair, pair, 2);
     }
 }
 
-STDMETHODIMP TestSource::get_ConnectionCount(LONG* count)
-{
+STDMETHODIMP TestSource::get_ConnectionCount(LONG* count) {
     if (!count) return E_POINTER;
-    tarnkit::Lock lock(lock_);
-    *count = static_cast<LONG>(sinks_.size());
+    *count = static_cast<LONG>(sinks_.ConnectionCount());
     return S_OK;
 }
 
-STDMETHODIMP TestSource::get_FiredFromMta(VARIANT_BOOL* mta)
-{
+STDMETHODIMP TestSource::get_FiredFromMta(VARIANT_BOOL* mta) {
     if (!mta) return E_POINTER;
-    tarnkit::Lock lock(lock_);
+    Lock lock(lock_);
     *mta = firedFromMta_ ? VARIANT_TRUE : VARIANT_FALSE;
     return S_OK;
 }
 
-STDMETHODIMP TestSource::EnumConnectionPoints(IEnumConnectionPoints** points)
-{
-    if (points) *points = nullptr;
-    return E_NOTIMPL;
+STDMETHODIMP TestSource::EnumConnectionPoints(IEnumConnectionPoints** points) {
+    return connectionPoint_.EnumerateAsContainer(points);
 }
 
-STDMETHODIMP TestSource::FindConnectionPoint(REFIID iid, IConnectionPoint** point)
-{
-    if (!point) return E_POINTER;
-    *point = nullptr;
-    if (!IsEqualIID(iid, DIID__ITestSourceEvents)) return CONNECT_E_NOCONNECTION;
-    *point = &point_;
-    point_.AddRef();
-    return S_OK;
+STDMETHODIMP TestSource::FindConnectionPoint(REFIID iid, IConnectionPoint** point) {
+    return connectionPoint_.FindAsContainer(iid, point);
 }
 
-STDMETHODIMP TestSource::GetClassInfo(ITypeInfo** info)
-{
-    return tarnkit::GetKitTypeInfo(clsid_, info);
+STDMETHODIMP TestSourceClassInfoOnly::GetClassInfo(ITypeInfo** out) {
+    return Module().TypeInfo(CLSID_TestSourceClassInfoOnly).GetTypeInfo(0, out);
 }
 
-STDMETHODIMP TestSource::GetGUID(DWORD kind, GUID* guid)
-{
-    if (!guid) return E_POINTER;
-    if (kind != GUIDKIND_DEFAULT_SOURCE_DISP_IID) {
-        *guid = GUID_NULL;
-        return E_INVALIDARG;
-    }
-    *guid = DIID__ITestSourceEvents;
-    return S_OK;
-}
-
-STDMETHODIMP TestSource::Point::QueryInterface(REFIID iid, void** out)
-{
-    if (!out) return E_POINTER;
-    if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IConnectionPoint)) {
-        *out = static_cast<IConnectionPoint*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP TestSource::Point::GetConnectionInterface(IID* iid)
-{
-    if (!iid) return E_POINTER;
-    *iid = DIID__ITestSourceEvents;
-    return S_OK;
-}
-
-STDMETHODIMP TestSource::Point::GetConnectionPointContainer(IConnectionPointContainer** container)
-{
-    return owner_.QueryInterface(IID_PPV_ARGS(container));
-}
-
-STDMETHODIMP TestSource::Point::Advise(IUnknown* sink, DWORD* cookie)
-{
-    if (!sink || !cookie) return E_POINTER;
-    *cookie = 0;
-    ComPtr<IDispatch> events;
-    const HRESULT hr = sink->QueryInterface(DIID__ITestSourceEvents, reinterpret_cast<void**>(events.put()));
-    if (hr == E_NOINTERFACE) return CONNECT_E_CANNOTCONNECT;
-    RETURN_IF_FAILED(hr);
-    return tarnkit::NoThrow([&] {
-        tarnkit::Lock lock(owner_.lock_);
-        *cookie = owner_.nextCookie_++;
-        owner_.sinks_.emplace_back(*cookie, events);
-        return S_OK;
-    });
-}
-
-STDMETHODIMP TestSource::Point::Unadvise(DWORD cookie)
-{
-    ComPtr<IDispatch> removed;
-    {
-        tarnkit::Lock lock(owner_.lock_);
-        for (auto it = owner_.sinks_.begin(); it != owner_.sinks_.end(); ++it) {
-            if (it->first == cookie) {
-                removed = it->second;
-                owner_.sinks_.erase(it);
-                break;
-            }
-        }
-    }
-    return removed ? S_OK : CONNECT_E_NOCONNECTION;
-}
-
-STDMETHODIMP TestSource::Point::EnumConnections(IEnumConnections** connections)
-{
-    if (connections) *connections = nullptr;
-    return E_NOTIMPL;
-}
-
-}  // namespace tarnkit_test
+}  // namespace tarn::kit_test

@@ -1,28 +1,22 @@
+#pragma once
 // TestSource: a free-threaded connection-point event source for the bridge's
 // tests.  FireLater fires from a new thread of the multithreaded apartment.
-#pragma once
-
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "TarnKitTestSource.h"
-#include "dual_dispatch.h"
+#include "com/automation_object.h"
+#include "events/connection_point.h"
+#include "events/sink_list.h"
+#include "platform/critical_section.h"
 
-namespace tarnkit_test {
+namespace tarn::kit_test {
 
-using tarnkit::ComPtr;
-
-class TestSource : public tarnkit::DualDispatch<ITestSource, &IID_ITestSource>,
-                   public IConnectionPointContainer,
-                   public IProvideClassInfo2,
-                   private tarnkit::RefCountedObject {
+class TestSource : public AutomationObject<ITestSource, CLSID_TestSource, &DIID__ITestSourceEvents>,
+                   public IConnectionPointContainer {
 public:
-    TestSource() : TestSource(CLSID_TestSource, true) {}
+    using Interfaces = AutomationInterfaces<ITestSource, Entry<IConnectionPointContainer>>;
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return addRef(); }
-    STDMETHODIMP_(ULONG) Release() override { return release(); }
+    TestSource() noexcept;
 
     STDMETHODIMP FireLater(BSTR eventName, BSTR text, LONG number, LONG delayMs) override;
     STDMETHODIMP get_ConnectionCount(LONG* count) override;
@@ -31,46 +25,23 @@ public:
     STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** points) override;
     STDMETHODIMP FindConnectionPoint(REFIID iid, IConnectionPoint** point) override;
 
-    STDMETHODIMP GetClassInfo(ITypeInfo** info) override;
-    STDMETHODIMP GetGUID(DWORD kind, GUID* guid) override;
-
     // Calls every connected sink; runs on the firing thread.
-    void fire(const std::wstring& eventName, const std::wstring& text, LONG number);
-
-protected:
-    TestSource(const CLSID& clsid, bool offersDefaultSourceGuid);
+    void Fire(const std::wstring& eventName, const std::wstring& text, LONG number);
 
 private:
-    // The one connection point; its references are the source's.
-    class Point final : public IConnectionPoint {
-    public:
-        explicit Point(TestSource& owner) : owner_(owner) {}
-        STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-        STDMETHODIMP_(ULONG) AddRef() override { return owner_.AddRef(); }
-        STDMETHODIMP_(ULONG) Release() override { return owner_.Release(); }
-        STDMETHODIMP GetConnectionInterface(IID* iid) override;
-        STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** container) override;
-        STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) override;
-        STDMETHODIMP Unadvise(DWORD cookie) override;
-        STDMETHODIMP EnumConnections(IEnumConnections** connections) override;
-
-    private:
-        TestSource& owner_;
-    };
-
-    const CLSID clsid_;
-    const bool offersDefaultSourceGuid_;
-    Point point_{*this};
-    tarnkit::CriticalSection lock_;  // guards the members below
-    std::vector<std::pair<DWORD, ComPtr<IDispatch>>> sinks_;
-    DWORD nextCookie_ = 1;
+    CriticalSection lock_;  // guards the sinks and the member below
     bool firedFromMta_ = false;
+    SinkList sinks_{lock_};
+    ConnectionPoint connectionPoint_;
 };
 
 // Finds its events only through IProvideClassInfo and its coclass.
-class TestSourceClassInfoOnly final : public TestSource {
+class TestSourceClassInfoOnly : public TestSource {
 public:
-    TestSourceClassInfoOnly() : TestSource(CLSID_TestSourceClassInfoOnly, false) {}
+    using Interfaces = InterfaceTable<Entry<ITestSource>, Entry<IDispatch, ITestSource>, Entry<IConnectionPointContainer>,
+                                      Entry<ISupportErrorInfo>, Entry<IProvideClassInfo, IProvideClassInfo2>>;
+
+    STDMETHODIMP GetClassInfo(ITypeInfo** out) override;
 };
 
-}  // namespace tarnkit_test
+}  // namespace tarn::kit_test

@@ -1,8 +1,8 @@
-#include "module/class_factory.h"
+#include "com/class_factory.h"
 
 #include <new>
 
-#include "module/module.h"
+#include "com/module_record.h"
 
 namespace tarn {
 

@@ -3,7 +3,8 @@
 //  - InterfaceTable: the interfaces an object answers, in lookup order;
 //  - ComObject<T>: a stand-alone object with its reference count;
 //  - ComAggregate<T>: the same object inside an outer object (aggregation);
-//  - CreateInstance<T>: the object-creation function of the object map.
+//  - CreateInstance<T>: the object-creation function of the object map, and
+//    CreateUnaggregatedInstance<T> for a class that refuses to be aggregated.
 // A class T derives from its interfaces and declares
 //   using Interfaces = InterfaceTable<Entry<...>, ...>;
 //   static constexpr bool kAtomicRefCount = true / false;
@@ -12,8 +13,9 @@
 #include <unknwn.h>
 
 #include <new>
+#include <utility>
 
-#include "module/module.h"
+#include "com/module_record.h"
 
 namespace tarn {
 
@@ -84,7 +86,9 @@ public:
 template <class T>
 class ComObject final : private ModuleLockHolder, public T {
 public:
-    ComObject() noexcept = default;
+    // Objects made by the module itself (not by a class object) may take arguments.
+    template <class... Arguments>
+    explicit ComObject(Arguments&&... arguments) noexcept : T(std::forward<Arguments>(arguments)...) {}
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
         return T::Interfaces::Find(static_cast<T*>(this), iid, out);
@@ -162,6 +166,13 @@ HRESULT CreateInstance(IUnknown* outer, REFIID iid, void** out) noexcept {
     const HRESULT hr = object->QueryInterface(iid, out);
     object->Release();
     return hr;
+}
+
+template <class T>
+HRESULT CreateUnaggregatedInstance(IUnknown* outer, REFIID iid, void** out) noexcept {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    return outer ? CLASS_E_NOAGGREGATION : CreateInstance<T>(nullptr, iid, out);
 }
 
 }  // namespace tarn

@@ -1,12 +1,11 @@
-#include "byte_array.h"
+#include "automation/script_byte_array.h"
 
 #include <cwchar>
 
-namespace tarnkit {
+namespace tarn {
 
-HRESULT ByteArrayArg::open(const VARIANT& arg)
-{
-    const VARIANT* value = &arg;
+HRESULT ScriptByteArrayInput::Open(const VARIANT& argument) {
+    const VARIANT* value = &argument;
     // VBScript hands variables over as references to VARIANTs, possibly nested.
     for (int depth = 0; value->vt == (VT_BYREF | VT_VARIANT) && depth < 4; ++depth) {
         if (!value->pvarVal) break;
@@ -21,7 +20,7 @@ HRESULT ByteArrayArg::open(const VARIANT& arg)
         problem_ = text;
         return DISP_E_TYPEMISMATCH;
     }
-    // The library reads arrays passed by value: a reference is read through.
+    // The byte-array input reads arrays passed by value: a reference is read through.
     VARIANT byValue;
     byValue.vt = type;
     byValue.parray = (value->vt & VT_BYREF) ? (value->pparray ? *value->pparray : nullptr) : value->parray;
@@ -29,11 +28,11 @@ HRESULT ByteArrayArg::open(const VARIANT& arg)
         problem_ = L"The byte array is missing (null array)";
         return E_INVALIDARG;
     }
-    if (SafeArrayGetDim(byValue.parray) != 1) {
+    if (::SafeArrayGetDim(byValue.parray) != 1) {
         problem_ = L"A byte array must have exactly one dimension";
         return E_INVALIDARG;
     }
-    input_.emplace(byValue, tarn::Dimensions::ExactlyOne);
+    input_.emplace(byValue, Dimensions::ExactlyOne);
     if (!input_->ok()) {
         input_.reset();
         problem_ = L"The byte array's data cannot be accessed (it is locked)";
@@ -42,19 +41,17 @@ HRESULT ByteArrayArg::open(const VARIANT& arg)
     return S_OK;
 }
 
-HRESULT NewByteArray::create(ULONG count)
-{
-    array_ = tarn::CreateByteArray(static_cast<LONG>(count));
+HRESULT NewByteArray::Create(ULONG count) noexcept {
+    array_ = CreateByteArray(static_cast<LONG>(count));
     if (!array_ || count > 0x7FFFFFFFu) return E_OUTOFMEMORY;
     access_.emplace(array_.get());
     if (!access_->ok()) return E_OUTOFMEMORY;
     return S_OK;
 }
 
-void NewByteArray::moveTo(VARIANT* out)
-{
+void NewByteArray::HandOut(VARIANT* out) noexcept {
     access_.reset();
-    tarn::HandOutByteArray(std::move(array_), out);
+    HandOutByteArray(std::move(array_), out);
 }
 
-}  // namespace tarnkit
+}  // namespace tarn

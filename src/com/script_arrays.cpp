@@ -1,11 +1,11 @@
-#include "module/script_arrays.h"
+#include "com/script_arrays.h"
 
 #include <vector>
 
 #include "automation/array_shape.h"
 #include "automation/byte_array.h"
 #include "automation/hresult.h"
-#include "module/positional_arguments.h"
+#include "com/positional_arguments.h"
 
 namespace tarn {
 namespace {

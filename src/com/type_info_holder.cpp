@@ -1,8 +1,8 @@
-#include "module/type_info_holder.h"
+#include "com/type_info_holder.h"
 
 #include <new>
 
-#include "module/module.h"
+#include "com/module_record.h"
 #include "platform/com_ptr.h"
 
 namespace tarn {
@@ -13,7 +13,10 @@ HRESULT TypeInfoHolder::Load(LCID lcid) noexcept {
     if (Loaded()) return S_OK;  // another thread was first
 
     ComPtr<ITypeLib> library;
-    RETURN_IF_FAILED(::LoadRegTypeLib(Module().LibraryId(), 1, 0, lcid, library.put()));
+    TLIBATTR identity;
+    RETURN_IF_FAILED(Module().LibraryIdentity(identity));
+    RETURN_IF_FAILED(::LoadRegTypeLib(identity.guid, identity.wMajorVerNum, identity.wMinorVerNum, lcid,
+                                      library.put()));
     ComPtr<ITypeInfo> info;
     RETURN_IF_FAILED(library->GetTypeInfoOfGuid(*guid_, info.put()));
     ComPtr<ITypeInfo2> info2;

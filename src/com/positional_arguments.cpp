@@ -1,4 +1,4 @@
-#include "module/positional_arguments.h"
+#include "com/positional_arguments.h"
 
 namespace tarn {
 namespace {

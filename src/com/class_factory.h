@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <unknwn.h>
 
-#include "module/object_map.h"
+#include "com/object_map.h"
 #include "platform/critical_section.h"
 
 namespace tarn {

@@ -1,12 +1,11 @@
-// Registration: each class's registrar script, run by the platform's registrar
-// with %MODULE% replaced by this file's path, then the type library.
-#include <windows.h>
+#include "com/registration.h"
+
 #include <oleauto.h>
 
 #include <memory>
 
-#include "module/module.h"
-#include "module/registrar.h"
+#include "com/module_record.h"
+#include "com/registrar.h"
 
 namespace tarn {
 namespace {
@@ -24,17 +23,18 @@ private:
     HRESULT hr_;
 };
 
-HRESULT ModulePath(wchar_t (&path)[MAX_PATH]) noexcept {
-    const DWORD length = ::GetModuleFileNameW(Module().Instance(), path, MAX_PATH);
-    return length == 0 || length == MAX_PATH ? E_FAIL : S_OK;
-}
-
+// The scripts name the module (%MODULE%) and the type library it carries (%LIBID%).
 HRESULT RunRegistrarScripts(bool registering, const wchar_t* modulePath) noexcept {
+    TLIBATTR library;
+    RETURN_IF_FAILED(Module().LibraryIdentity(library));
+    wchar_t libraryId[40];
+    if (!::StringFromGUID2(library.guid, libraryId, 40)) return E_FAIL;
     ComPtr<IRegistrar> registrar;
     RETURN_IF_FAILED(::CoCreateInstance(kClsidRegistrar, nullptr, CLSCTX_INPROC_SERVER,
                                         __uuidof(IRegistrar), registrar.put_void()));
     RETURN_IF_FAILED(registrar->AddReplacement(L"MODULE", modulePath));
-    for (const ObjectMapEntry& entry : kObjectMap) {
+    RETURN_IF_FAILED(registrar->AddReplacement(L"LIBID", libraryId));
+    for (const ObjectMapEntry& entry : Module().Objects()) {
         RETURN_IF_FAILED(registering
                              ? registrar->ResourceRegister(modulePath, entry.registryScript, L"REGISTRY")
                              : registrar->ResourceUnregister(modulePath, entry.registryScript, L"REGISTRY"));
@@ -49,33 +49,37 @@ struct LibraryAttributesRelease {
 };
 using LibraryAttributes = std::unique_ptr<TLIBATTR, LibraryAttributesRelease>;
 
-}  // namespace
-}  // namespace tarn
-
-using namespace tarn;
-
-STDAPI DllRegisterServer() {
+// What registering and removing share: the registrar scripts, run one way or
+// the other, then `finish` with the module's type library and its path.
+template <class Finish>
+HRESULT RunRegistration(bool registering, Finish&& finish) noexcept {
     ComApartment apartment;
     wchar_t path[MAX_PATH];
-    RETURN_IF_FAILED(ModulePath(path));
-    RETURN_IF_FAILED(RunRegistrarScripts(true, path));
+    RETURN_IF_FAILED(Module().Path(path));
+    RETURN_IF_FAILED(RunRegistrarScripts(registering, path));
     ComPtr<ITypeLib> library;
     RETURN_IF_FAILED(::LoadTypeLibEx(path, REGKIND_NONE, library.put()));
-    return ::RegisterTypeLib(library.get(), path, nullptr);
+    return finish(library.get(), path);
 }
 
-STDAPI DllUnregisterServer() {
-    ComApartment apartment;
-    wchar_t path[MAX_PATH];
-    RETURN_IF_FAILED(ModulePath(path));
-    RETURN_IF_FAILED(RunRegistrarScripts(false, path));
+}  // namespace
+
+HRESULT RegisterServer() noexcept {
+    return RunRegistration(true, [](ITypeLib* library, wchar_t* path) {
+        return ::RegisterTypeLib(library, path, nullptr);
+    });
+}
+
+HRESULT UnregisterServer() noexcept {
     // Registration files the library under its own platform (win32 or win64);
     // removing exactly that entry leaves the other build's entry in place.
-    ComPtr<ITypeLib> library;
-    RETURN_IF_FAILED(::LoadTypeLibEx(path, REGKIND_NONE, library.put()));
-    TLIBATTR* raw = nullptr;
-    RETURN_IF_FAILED(library->GetLibAttr(&raw));
-    const LibraryAttributes attributes(raw, LibraryAttributesRelease{library.get()});
-    return ::UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
-                               attributes->lcid, attributes->syskind);
+    return RunRegistration(false, [](ITypeLib* library, wchar_t*) {
+        TLIBATTR* raw = nullptr;
+        RETURN_IF_FAILED(library->GetLibAttr(&raw));
+        const LibraryAttributes attributes(raw, LibraryAttributesRelease{library});
+        return ::UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
+                                   attributes->lcid, attributes->syskind);
+    });
 }
+
+}  // namespace tarn

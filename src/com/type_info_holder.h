@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "automation/unique_bstr.h"
-#include "module/script_arrays.h"
+#include "com/script_arrays.h"
 
 namespace tarn {
 

@@ -1,15 +1,16 @@
-// The module's entry function and its two run-time exports; registration is in
-// registration.cpp.
+// The entry function and the four exports of an in-process server, over the
+// module's object map (kModuleObjects).  Every module links this file once.
 #include <windows.h>
 
-#include "module/module.h"
+#include "com/module_record.h"
+#include "com/registration.h"
 
 using namespace tarn;
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     switch (reason) {
     case DLL_PROCESS_ATTACH:
-        Module().Attach(instance);
+        if (!Module().Attach(instance, kModuleObjects)) return FALSE;
         ::DisableThreadLibraryCalls(instance);
         break;
     case DLL_PROCESS_DETACH:
@@ -25,4 +26,12 @@ STDAPI DllCanUnloadNow() {
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
     return Module().GetClassObject(clsid, iid, out);
+}
+
+STDAPI DllRegisterServer() {
+    return RegisterServer();
+}
+
+STDAPI DllUnregisterServer() {
+    return UnregisterServer();
 }

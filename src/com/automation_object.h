@@ -2,14 +2,14 @@
 // What every class of the library answers besides its own behaviour:
 // IDispatch over its dual interface (from the type library), ISupportErrorInfo
 // for that interface, and IProvideClassInfo2.  A class derives from
-// AutomationObject<Dual, CLSID> and lists AutomationInterfaces<Dual> as its table.
+// AutomationObject<Dual, CLSID>.
 #include <windows.h>
 #include <oaidl.h>
 #include <ocidl.h>
 
-#include "module/com_object.h"
-#include "module/module.h"
-#include "module/script_arrays.h"
+#include "com/com_object.h"
+#include "com/module_record.h"
+#include "com/script_arrays.h"
 
 namespace tarn {
 
@@ -70,19 +70,24 @@ public:
     }
 };
 
-template <class Dual, const CLSID& Clsid, const IID* DefaultSource = nullptr>
-class AutomationObject : public DispatchImpl<Dual>,
-                         public SupportErrorInfoImpl<Dual>,
-                         public ProvideClassInfoImpl<Clsid, DefaultSource> {
-public:
-    static const CLSID& ClassId() noexcept { return Clsid; }
-};
-
 // The interface table of an automation class, in lookup order; Extra rows
 // (a connection-point container) stand after IDispatch.
 template <class Dual, class... Extra>
 using AutomationInterfaces =
     InterfaceTable<Entry<Dual>, Entry<IDispatch, Dual>, Extra..., Entry<ISupportErrorInfo>,
                    Entry<IProvideClassInfo, IProvideClassInfo2>, Entry<IProvideClassInfo2>>;
+
+// A class restates Interfaces when it answers more (or less) than the plain
+// table, and kAtomicRefCount = false when it is bound to one apartment.
+template <class Dual, const CLSID& Clsid, const IID* DefaultSource = nullptr>
+class AutomationObject : public DispatchImpl<Dual>,
+                         public SupportErrorInfoImpl<Dual>,
+                         public ProvideClassInfoImpl<Clsid, DefaultSource> {
+public:
+    using Interfaces = AutomationInterfaces<Dual>;
+    static constexpr bool kAtomicRefCount = true;
+
+    static const CLSID& ClassId() noexcept { return Clsid; }
+};
 
 }  // namespace tarn
