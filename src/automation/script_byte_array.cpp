@@ -42,8 +42,9 @@ HRESULT ScriptByteArrayInput::Open(const VARIANT& argument) {
 }
 
 HRESULT NewByteArray::Create(ULONG count) noexcept {
+    if (count > 0x7FFFFFFFu) return E_OUTOFMEMORY;  // beyond what an array's bound can hold
     array_ = CreateByteArray(static_cast<LONG>(count));
-    if (!array_ || count > 0x7FFFFFFFu) return E_OUTOFMEMORY;
+    if (!array_) return E_OUTOFMEMORY;
     access_.emplace(array_.get());
     if (!access_->ok()) return E_OUTOFMEMORY;
     return S_OK;

@@ -2,8 +2,6 @@
 
 #include <oleauto.h>
 
-#include <memory>
-
 #include "com/module_record.h"
 #include "com/registrar.h"
 
@@ -24,11 +22,9 @@ private:
 };
 
 // The scripts name the module (%MODULE%) and the type library it carries (%LIBID%).
-HRESULT RunRegistrarScripts(bool registering, const wchar_t* modulePath) noexcept {
-    TLIBATTR library;
-    RETURN_IF_FAILED(Module().LibraryIdentity(library));
+HRESULT RunRegistrarScripts(bool registering, const wchar_t* modulePath, const GUID& library) noexcept {
     wchar_t libraryId[40];
-    if (!::StringFromGUID2(library.guid, libraryId, 40)) return E_FAIL;
+    if (!::StringFromGUID2(library, libraryId, 40)) return E_FAIL;
     ComPtr<IRegistrar> registrar;
     RETURN_IF_FAILED(::CoCreateInstance(kClsidRegistrar, nullptr, CLSCTX_INPROC_SERVER,
                                         __uuidof(IRegistrar), registrar.put_void()));
@@ -42,43 +38,35 @@ HRESULT RunRegistrarScripts(bool registering, const wchar_t* modulePath) noexcep
     return S_OK;
 }
 
-// The attributes of a loaded type library, handed back to it when done.
-struct LibraryAttributesRelease {
-    ITypeLib* library;
-    void operator()(TLIBATTR* attributes) const noexcept { library->ReleaseTLibAttr(attributes); }
-};
-using LibraryAttributes = std::unique_ptr<TLIBATTR, LibraryAttributesRelease>;
-
 // What registering and removing share: the registrar scripts, run one way or
-// the other, then `finish` with the module's type library and its path.
+// the other, then `finish` with the module's path and its type library's identity.
 template <class Finish>
 HRESULT RunRegistration(bool registering, Finish&& finish) noexcept {
     ComApartment apartment;
     wchar_t path[MAX_PATH];
     RETURN_IF_FAILED(Module().Path(path));
-    RETURN_IF_FAILED(RunRegistrarScripts(registering, path));
-    ComPtr<ITypeLib> library;
-    RETURN_IF_FAILED(::LoadTypeLibEx(path, REGKIND_NONE, library.put()));
-    return finish(library.get(), path);
+    TLIBATTR library;
+    RETURN_IF_FAILED(Module().LibraryIdentity(library));
+    RETURN_IF_FAILED(RunRegistrarScripts(registering, path, library.guid));
+    return finish(path, library);
 }
 
 }  // namespace
 
 HRESULT RegisterServer() noexcept {
-    return RunRegistration(true, [](ITypeLib* library, wchar_t* path) {
-        return ::RegisterTypeLib(library, path, nullptr);
+    return RunRegistration(true, [](wchar_t* path, const TLIBATTR&) {
+        ComPtr<ITypeLib> library;
+        RETURN_IF_FAILED(::LoadTypeLibEx(path, REGKIND_NONE, library.put()));
+        return ::RegisterTypeLib(library.get(), path, nullptr);
     });
 }
 
 HRESULT UnregisterServer() noexcept {
     // Registration files the library under its own platform (win32 or win64);
     // removing exactly that entry leaves the other build's entry in place.
-    return RunRegistration(false, [](ITypeLib* library, wchar_t*) {
-        TLIBATTR* raw = nullptr;
-        RETURN_IF_FAILED(library->GetLibAttr(&raw));
-        const LibraryAttributes attributes(raw, LibraryAttributesRelease{library});
-        return ::UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
-                                   attributes->lcid, attributes->syskind);
+    return RunRegistration(false, [](wchar_t*, const TLIBATTR& library) {
+        return ::UnRegisterTypeLib(library.guid, library.wMajorVerNum, library.wMinorVerNum, library.lcid,
+                                   library.syskind);
     });
 }
 
