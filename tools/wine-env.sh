@@ -39,6 +39,14 @@ system_folder_for() {
     esac
 }
 
+# run_cscript ARCH FILE [ARGS...]: runs a .vbs or .js (a Unix path) with the
+# script host of that bitness, with the host's exit code.  Every script the
+# project runs (./tarn script, the demo, the script tests) goes through here.
+run_cscript() {
+    local arch="$1" file="$2"; shift 2
+    "$(wine_for "$arch")" "$(system_folder_for "$arch")\\cscript.exe" //nologo "$(winepath -w "$file")" "$@"
+}
+
 # Whether this machine runs 32-bit programs, decided once per run by starting a
 # real one (the 32-bit Wine loader asking for its version): some kernels have
 # 32-bit emulation switched off.  Sets X86_RUNS (yes|no) and X86_WHY.
