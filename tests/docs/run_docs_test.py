@@ -31,6 +31,8 @@ CASES = [
      f"{F}sh run\nprintf 'a\\nb\\n'\n{F}\n{F}text output\na\n…\nc\n{F}\n", False, ["its output differs"]),
     ("shown and plain text blocks are not run",
      f"{F}python shown\nimport nothing\n{F}\n{F}text\nplain\n{F}\n", True, ["1 blocks shown only; 0 passed, 0 failed"]),
+    ("a block in a list item", f"- Step:\n\n  {F}sh run\n  echo '  hi'\n  {F}\n\n  {F}text output\n    hi\n  {F}\n", True,
+     ["1 passed, 0 failed"]),
     ("an sh block has the build's folders", f"{F}sh run\necho \"$TARN_SDK\"\n{F}\n{F}text output\n…/x64/sdk\n{F}\n",
      True, ["1 passed, 0 failed"]),
     ("a VBScript block runs", f"{F}vb run\nWScript.Echo 6 * 7\n{F}\n{F}text output\n42\n{F}\n", True,
