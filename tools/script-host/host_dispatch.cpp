@@ -72,6 +72,11 @@ HRESULT Call::ReturnObject(IDispatch* object) const noexcept {
     return S_OK;
 }
 
+HRESULT Call::Forward(IDispatch* object, DISPID id) const noexcept {
+    return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD | DISPATCH_PROPERTYGET, params_,
+                          result_, exception_, nullptr);
+}
+
 HRESULT Call::Fail(const wchar_t* source, const std::wstring& description, HRESULT code) const noexcept {
     if (!exception_) return code;
     *exception_ = EXCEPINFO{};

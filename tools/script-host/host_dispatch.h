@@ -34,6 +34,9 @@ public:
     HRESULT ReturnLong(LONG value) const noexcept;
     HRESULT ReturnObject(IDispatch* object) const noexcept;  // adds its own reference
 
+    // Calls `object`'s member `id` with this call's arguments and result.
+    HRESULT Forward(IDispatch* object, DISPID id) const noexcept;
+
     // Fails the call the way Automation objects do: the script sees `source`,
     // `description` and `code` in its error.
     HRESULT Fail(const wchar_t* source, const std::wstring& description, HRESULT code) const noexcept;

@@ -24,6 +24,27 @@ std::wstring SystemMessage(HRESULT hr) {
     return message;
 }
 
+// Errors that engines raise as bare Automation codes, without a text of their
+// own (Wine's VBScript does so for a division by zero, for example).
+std::wstring AutomationMessage(HRESULT hr) {
+    static const struct {
+        HRESULT code;
+        const wchar_t* text;
+    } kMessages[] = {
+        {DISP_E_DIVBYZERO, L"Division by zero"},
+        {DISP_E_OVERFLOW, L"Overflow"},
+        {DISP_E_TYPEMISMATCH, L"Type mismatch"},
+        {DISP_E_BADINDEX, L"Subscript out of range"},
+        {DISP_E_UNKNOWNNAME, L"Unknown name"},
+        {DISP_E_MEMBERNOTFOUND, L"Object doesn't support this property or method"},
+        {DISP_E_BADPARAMCOUNT, L"Wrong number of arguments or invalid property assignment"},
+        {DISP_E_PARAMNOTFOUND, L"Argument not optional"},
+    };
+    for (const auto& message : kMessages)
+        if (message.code == hr) return message.text;
+    return {};
+}
+
 std::wstring TakeText(BSTR& text) {
     UniqueBstr owned(text);
     text = nullptr;
@@ -58,6 +79,7 @@ void ScriptSite::Report(ULONG line, LONG column, EXCEPINFO& exception, HRESULT f
                                  : fallback;
     if (error.source.empty()) error.source = engine_ + L" error";
     if (error.description.empty()) error.description = SystemMessage(error.code);
+    if (error.description.empty()) error.description = AutomationMessage(error.code);
     if (error.description.empty()) error.description = L"Unknown error";
     WriteLine(Stream::Error, FormatScriptError(error));
     errorReported_ = true;

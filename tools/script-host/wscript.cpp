@@ -84,6 +84,10 @@ HRESULT WScript::Quit(const Call& call) {
 }
 
 HRESULT WScript::GetArguments(const Call& call) {
+    // WScript.Arguments(0) comes as one call of Arguments with an index: the
+    // index goes to the collection's default member, as a type library's
+    // Invoke would pass it on.
+    if (call.Count() > 0) return call.Forward(arguments_.get(), DISPID_VALUE);
     return call.ReturnObject(arguments_.get());
 }
 
