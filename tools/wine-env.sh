@@ -40,11 +40,15 @@ system_folder_for() {
 }
 
 # run_cscript ARCH FILE [ARGS...]: runs a .vbs or .js (a Unix path) with the
-# script host of that bitness, with the host's exit code.  Every script the
-# project runs (./tarn script, the demo, the script tests) goes through here.
+# project's script host of that bitness (tools/script-host, built into
+# $TARN_BUILD/ARCH/bin), with the host's exit code.  Every script the project
+# runs (./tarn script, the demo, the script tests) goes through here.  Unlike
+# Wine's cscript, the host prints a script's errors, where and why, and exits 1.
 run_cscript() {
     local arch="$1" file="$2"; shift 2
-    "$(wine_for "$arch")" "$(system_folder_for "$arch")\\cscript.exe" //nologo "$(winepath -w "$file")" "$@"
+    local host="$TARN_BUILD/$arch/bin/tarnscript.exe"
+    [ -f "$host" ] || { echo "run_cscript: $host is not built (./tarn build)" >&2; return 2; }
+    "$(wine_for "$arch")" "$host" //nologo "$(winepath -w "$file")" "$@"
 }
 
 # Whether this machine runs 32-bit programs, decided once per run by starting a
