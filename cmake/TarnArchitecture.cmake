@@ -5,12 +5,15 @@
 #   TARN_ARCH            x86 | x64 (the build folder's name under build/)
 #   TARN_TOOL_PREFIX     i686-w64-mingw32 | x86_64-w64-mingw32 (widl, objdump)
 #   TARN_WIDL            widl with the target's pointer width (--win32 | --win64)
+#   TARN_WIDL_WIN32      widl for 32-bit type libraries, whatever the target (the x64
+#                        build's SDK carries both bitnesses' type libraries)
 #   STDOLE2_DIR          the folder holding the matching stdole2.tlb
 #   TARN_KERNEL_DEFINE   _X86_ | _AMD64_ for the DDK headers
 #   TARN_DRIVER_ENTRY    the kernel drivers' entry symbol (stdcall-decorated on x86 only)
 #   TARN_OBJDUMP         objdump for the target's PE files
 #   TARN_WINE_LOADER     the Wine loader that runs the target's programs
 #   TARN_SYSTEM_FOLDER   where that bitness finds regsvr32 and cscript in a win64 prefix
+set(TARN_STDOLE2_X86 /usr/lib/i386-linux-gnu/wine/i386-windows)
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     set(TARN_ARCH x64)
     set(TARN_TOOL_PREFIX x86_64-w64-mingw32)
@@ -24,7 +27,7 @@ elseif(CMAKE_SIZEOF_VOID_P EQUAL 4)
     set(TARN_ARCH x86)
     set(TARN_TOOL_PREFIX i686-w64-mingw32)
     set(TARN_WIDL_POINTERS --win32)
-    set(TARN_STDOLE2_DEFAULT /usr/lib/i386-linux-gnu/wine/i386-windows)
+    set(TARN_STDOLE2_DEFAULT ${TARN_STDOLE2_X86})
     set(TARN_KERNEL_DEFINE _X86_)
     set(TARN_DRIVER_ENTRY _DriverEntry@8)
     set(TARN_WINE_LOADER /usr/lib/wine/wine)
@@ -38,6 +41,7 @@ if(NOT EXISTS ${STDOLE2_DIR}/stdole2.tlb)
     message(FATAL_ERROR "no stdole2.tlb in ${STDOLE2_DIR} (./tarn setup installs Wine for both architectures)")
 endif()
 set(TARN_WIDL ${TARN_TOOL_PREFIX}-widl ${TARN_WIDL_POINTERS} -I${WINE_IDL_DIR} -L${STDOLE2_DIR})
+set(TARN_WIDL_WIN32 i686-w64-mingw32-widl --win32 -I${WINE_IDL_DIR} -L${TARN_STDOLE2_X86})
 set(TARN_OBJDUMP ${TARN_TOOL_PREFIX}-objdump)
 
 # The four COM exports are written undecorated in the .def files; on x86 the

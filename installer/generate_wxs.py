@@ -4,7 +4,8 @@
 The package is for 64-bit Windows and carries both builds: the x64 modules in
 Program Files with their registration in the 64-bit registry view, the x86
 modules in Program Files (x86) with theirs in the 32-bit view, and the SDK
-beside the x64 modules.  Registration is written as the package's own registry
+(the x64 build's sdk/ folder, the samples and the documentation) beside the
+x64 modules.  Registration is written as the package's own registry
 rows (see registry_rows.py), so the uninstaller removes exactly what was
 written.
 
@@ -12,7 +13,6 @@ usage: generate_wxs.py --version V --source ROOT --x86 BUILD --x64 BUILD --outpu
 """
 
 import argparse
-import filecmp
 import hashlib
 import os
 import re
@@ -165,24 +165,32 @@ def add_modules(package, builds):
             raise SystemExit(f"the x86 and x64 {module} disagree on their shared registry keys")
 
 
-def add_sdk(package, builds, source_root):
-    generated = {arch: os.path.join(build, "src", "generated") for arch, build in builds.items()}
-    for name in ("TarnDriver.h", "TarnDriver_i.c"):
-        if not filecmp.cmp(os.path.join(generated["x86"], name), os.path.join(generated["x64"], name), shallow=False):
-            raise SystemExit(f"the x86 and x64 {name} differ; the SDK carries one")
-    files = {"include": [os.path.join(generated["x64"], "TarnDriver.h"),
-                         os.path.join(generated["x64"], "TarnDriver_i.c")],
-             "idl": [os.path.join(source_root, "src", "module", "TarnDriver.idl")],
-             "typelib/win32": [os.path.join(generated["x86"], "TarnDriver.tlb")],
-             "typelib/win64": [os.path.join(generated["x64"], "TarnDriver.tlb")]}
-    # Samples and documentation, as they are in the tree.
-    for tree in ("examples", "docs"):
-        top = os.path.join(source_root, tree)
+def sdk_files(builds, source_root):
+    """What the SDK folder holds: the x64 build's sdk/ as the build assembled it
+    (header, GUIDs, IDL, both type libraries), then the samples and documentation
+    as they are in the tree; relative folder -> paths."""
+    sdk = os.path.join(builds["x64"], "sdk")
+    files = {}
+    for top, base in ((sdk, sdk), (os.path.join(source_root, "examples"), source_root),
+                      (os.path.join(source_root, "docs"), source_root)):
         for folder, subfolders, names in os.walk(top):
             subfolders.sort()
-            relative = os.path.relpath(folder, source_root).replace(os.sep, "/")
-            files.setdefault(relative, []).extend(os.path.join(folder, n) for n in sorted(names))
-    for relative, paths in sorted(files.items()):
+            relative = os.path.relpath(folder, base).replace(os.sep, "/")
+            files.setdefault("" if relative == "." else relative, []).extend(
+                os.path.join(folder, n) for n in sorted(names))
+    win32 = os.path.join(sdk, "typelib", "win32", "TarnDriver.tlb")
+    if not os.path.isfile(os.path.join(sdk, "include", "TarnDriver.h")) or not os.path.isfile(win32):
+        raise SystemExit(f"no SDK in {sdk}: build the x64 target sdk first")
+    # The SDK compiles its 32-bit type library from its own IDL: it must describe
+    # what the x86 module carries.
+    shipped = type_library.read(os.path.join(builds["x86"], "src", "generated", "TarnDriver.tlb"))
+    if type_library.read(win32) != shipped:
+        raise SystemExit(f"{win32} does not describe the type library the x86 module carries")
+    return files
+
+
+def add_sdk(package, builds, source_root):
+    for relative, paths in sorted(sdk_files(builds, source_root).items()):
         if not paths:
             continue
         folder_id = package.folder("INSTALLDIR", "SDK/" + relative)

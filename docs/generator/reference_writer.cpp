@@ -147,9 +147,13 @@ void WriteParameters(std::string& page, const Member& member) {
     if (any) page += "\n";
 }
 
-void WriteEntry(std::string& page, const std::wstring& className, const std::wstring& interfaceName,
+// Markdown heading marks: a class on a page of its own is a level-1 heading, a
+// class on its library's page a level-2 one, and everything below it follows.
+std::string Heading(int level) { return std::string(static_cast<size_t>(level), '#') + " "; }
+
+void WriteEntry(std::string& page, int level, const std::wstring& className, const std::wstring& interfaceName,
                 const Entry& entry, Notes& notes, int& withoutNotes) {
-    page += "### " + Utf8(entry.name) + "\n\n";
+    page += Heading(level) + Utf8(entry.name) + "\n\n";
     std::string facts = KindText(entry);
     for (const Member* member : {entry.method, entry.get, entry.put}) {
         if (!member) continue;
@@ -198,10 +202,12 @@ void WriteEntry(std::string& page, const std::wstring& className, const std::wst
     }
 }
 
-std::string ClassPage(const Library& library, const Class& cls, Notes& notes, int& withoutNotes) {
-    std::string page = kGeneratedBanner;
+// A class: its identity, its note, its members in vtable order and its events,
+// under a heading of `level`.
+void WriteClass(std::string& page, int level, const Library& library, const Class& cls, Notes& notes,
+                int& withoutNotes) {
     const std::string name = Utf8(cls.name);
-    page += "\n# " + name + "\n\n" + Utf8(cls.help) + ".\n\n";
+    page += Heading(level) + name + "\n\n" + Utf8(cls.help) + ".\n\n";
     page += "| | |\n|---|---|\n";
     page += "| ProgID | `" + Utf8(library.name) + "." + name + "` (versioned: `" + Utf8(library.name) + "." + name +
             ".1`) |\n";
@@ -218,20 +224,47 @@ std::string ClassPage(const Library& library, const Class& cls, Notes& notes, in
     std::vector<Entry> events;
     if (cls.hasEvents) events = EntriesOf(cls.events);
 
-    page += "## Members\n\n| Member | Kind | DISPID |\n|---|---|---|\n";
+    page += Heading(level + 1) + "Members\n\n| Member | Kind | DISPID |\n|---|---|---|\n";
     for (const std::vector<Entry>* list : {&entries, static_cast<const std::vector<Entry>*>(&events)})
         for (const Entry& entry : *list)
             page += "| [" + Utf8(entry.name) + "](#" + Anchor(entry.name) + ") | " + KindText(entry) + " | " +
                     std::to_string(entry.first()->dispid) + " |\n";
     page += "\nSlots count from the first entry after `IDispatch`'s seven.\n\n";
 
-    page += "## Methods and properties\n\n";
-    for (const Entry& entry : entries) WriteEntry(page, cls.name, cls.defaultInterface.name, entry, notes, withoutNotes);
+    page += Heading(level + 1) + "Methods and properties\n\n";
+    for (const Entry& entry : entries)
+        WriteEntry(page, level + 2, cls.name, cls.defaultInterface.name, entry, notes, withoutNotes);
     if (cls.hasEvents) {
-        page += "## Events\n\n";
-        for (const Entry& entry : events) WriteEntry(page, cls.name, cls.events.name, entry, notes, withoutNotes);
+        page += Heading(level + 1) + "Events\n\n";
+        for (const Entry& entry : events)
+            WriteEntry(page, level + 2, cls.name, cls.events.name, entry, notes, withoutNotes);
     }
+}
+
+std::string ClassPage(const Library& library, const Class& cls, Notes& notes, int& withoutNotes) {
+    std::string page = std::string(kGeneratedBanner) + "\n";
+    WriteClass(page, 1, library, cls, notes, withoutNotes);
     page.pop_back();  // one line end at the end of the file
+    return page;
+}
+
+std::string LibraryIdentity(const Library& library) {
+    return Utf8(library.help) + ", version " + std::to_string(library.major) + "." + std::to_string(library.minor) +
+           ", LIBID `" + Utf8(library.libid) + "`.\n\n";
+}
+
+// A library beside the main one, all its classes on one page.
+std::string CompanionPage(const Library& library, Notes& notes, int& withoutNotes) {
+    std::string page = kGeneratedBanner;
+    page += "\n# " + Utf8(library.name) + "\n\n" + LibraryIdentity(library);
+    if (auto note = notes.Take(library.name)) page += *note + "\n\n";
+    page += "| Class | ProgID | |\n|---|---|---|\n";
+    for (const Class& cls : library.classes)
+        page += "| [" + Utf8(cls.name) + "](#" + Anchor(cls.name) + ") | `" + Utf8(library.name) + "." +
+                Utf8(cls.name) + "` | " + Utf8(cls.help) + " |\n";
+    page += "\n";
+    for (const Class& cls : library.classes) WriteClass(page, 2, library, cls, notes, withoutNotes);
+    page.pop_back();
     return page;
 }
 
@@ -250,11 +283,9 @@ std::string EnumerationsPage(const Library& library, Notes& notes) {
     return page;
 }
 
-std::string IndexPage(const Library& library, Notes& notes) {
+std::string IndexPage(const Library& library, const std::vector<Library>& companions, Notes& notes) {
     std::string page = kGeneratedBanner;
-    page += "\n# " + Utf8(library.name) + " reference\n\n";
-    page += Utf8(library.help) + ", version " + std::to_string(library.major) + "." +
-            std::to_string(library.minor) + ", LIBID `" + Utf8(library.libid) + "`.\n\n";
+    page += "\n# " + Utf8(library.name) + " reference\n\n" + LibraryIdentity(library);
     if (auto note = notes.Take(library.name)) page += *note + "\n\n";
     page += "| Class | ProgID | |\n|---|---|---|\n";
     for (const Class& cls : library.classes)
@@ -263,14 +294,21 @@ std::string IndexPage(const Library& library, Notes& notes) {
     page += "\n[Enumerations](enumerations.md):";
     for (const Enumeration& enumeration : library.enumerations) page += " `" + Utf8(enumeration.name) + "`";
     page += ".\n";
+    for (const Library& companion : companions) {
+        page += "\nCompanion library [" + Utf8(companion.name) + "](" + Utf8(companion.name) + ".md):";
+        for (const Class& cls : companion.classes) page += " `" + Utf8(companion.name) + "." + Utf8(cls.name) + "`";
+        page += " (" + Utf8(companion.help) + ").\n";
+    }
     return page;
 }
 
 }  // namespace
 
-WriteOutcome WriteReference(const Library& library, Notes& notes) {
+WriteOutcome WriteReference(const Library& library, const std::vector<Library>& companions, Notes& notes) {
     WriteOutcome outcome;
-    outcome.pages[L"README.md"] = IndexPage(library, notes);
+    outcome.pages[L"README.md"] = IndexPage(library, companions, notes);
+    for (const Library& companion : companions)
+        outcome.pages[companion.name + L".md"] = CompanionPage(companion, notes, outcome.membersWithoutNotes);
     for (const Class& cls : library.classes)
         outcome.pages[cls.name + L".md"] = ClassPage(library, cls, notes, outcome.membersWithoutNotes);
     outcome.pages[L"enumerations.md"] = EnumerationsPage(library, notes);
