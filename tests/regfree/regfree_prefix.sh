@@ -28,8 +28,8 @@ SAMPLES=(early_bound events late_bound)
 # What registration would write and a registration-free run must not: the class
 # keys (both views) and the ProgIDs.  Wine's oleaut32 may register the type
 # library on its own when it first marshals, so TypeLib and Interface keys are not asked about.
-CLASS_KEYS=("{2164C0FB-F841-4C92-AEF0-D6B22D04C922}" "{7FFFCA13-F494-4E22-B23E-405069B93B83}"
-            "{5AA32D6D-FCE2-4C6D-A139-6EFADC92A790}" "{B22E6CCA-AD9C-4574-A1E4-B5D1BB8E593D}")
+CLASS_KEYS=(2164C0FB-F841-4C92-AEF0-D6B22D04C922 7FFFCA13-F494-4E22-B23E-405069B93B83
+            5AA32D6D-FCE2-4C6D-A139-6EFADC92A790 B22E6CCA-AD9C-4574-A1E4-B5D1BB8E593D)
 
 in_wine() { timeout "$STEP_LIMIT" /usr/lib/wine/wine64 "$@"; }
 
@@ -70,7 +70,7 @@ registered() {
         iconv -f utf-16 -t utf-8 "$work/part.reg" | tr -d '\r' >> "$export"
     done
     local pattern
-    pattern="^\[HKEY_[A-Z_]+\\\\Software\\\\Classes\\\\((Wow6432Node\\\\)?CLSID\\\\($(IFS='|'; echo "${CLASS_KEYS[*]}"))|TarnDriver\\.)"
+    pattern="^\[HKEY_[A-Z_]+\\\\Software\\\\Classes\\\\((Wow6432Node\\\\)?CLSID\\\\\\{($(IFS='|'; echo "${CLASS_KEYS[*]}"))\\}|TarnDriver\\.)"
     found="$(grep -iE "$pattern" "$export" | sed 's/^/  /')"
     if [ -n "$found" ]; then
         echo "TarnDriver keys in the registry $when:"
