@@ -89,6 +89,14 @@ def application_manifest(version, arch, name):
     return root
 
 
+def assembly_version(version):
+    """The product version as an assembly version, which has four parts."""
+    four = ".".join((version.split(".") + ["0"] * 4)[:4])
+    if not re.fullmatch(r"\d+\.\d+\.\d+\.\d+", four):
+        raise SystemExit(f"version {version} is not of the form major.minor.build[.revision]")
+    return four
+
+
 def element(tag, text):
     made = ET.Element(tag)
     made.text = text
@@ -113,10 +121,7 @@ def main():
     parser.add_argument("--name", default="TarnDriver.Client")
     parser.add_argument("--output", required=True)
     args = parser.parse_args()
-    # An assembly version has four parts.
-    version = ".".join((args.version.split(".") + ["0"] * 4)[:4])
-    if not re.fullmatch(r"\d+\.\d+\.\d+\.\d+", version):
-        raise SystemExit(f"version {args.version} is not of the form major.minor.build[.revision]")
+    version = assembly_version(args.version)
     if args.kind == "assembly":
         if not (args.scripts and args.typelib) or args.arch == "*":
             raise SystemExit("an assembly manifest needs --scripts, --typelib and one architecture")

@@ -2,11 +2,11 @@
 # A Wine prefix in which nothing of TarnDriver is registered, for the samples
 # run without registration (the regfree_* tests), and the check afterwards.
 #
-#   regfree_prefix.sh setup ARCH    a new prefix with the stand-in devices
-#       running, and the samples laid out the two ways a client uses the
-#       assembly manifest:
-#         app/   the samples, each with an application manifest beside it that
-#                depends on TarnDriver, and TarnDriver.DLL with its manifest
+#   regfree_prefix.sh setup ARCH PORTABLE.zip    a new prefix with the
+#       stand-in devices running, and the samples laid out the two ways a
+#       client uses the portable package's ARCH folder:
+#         app/   the samples, each with the package's sample application
+#                manifest beside it, and TarnDriver.DLL with its manifest
 #         host/  the samples alone; they activate TarnDriver/TarnDriver.manifest
 #                themselves (--manifest), as a plug-in or a foreign host would
 #   regfree_prefix.sh check ARCH    no TarnDriver class or ProgID key was
@@ -19,7 +19,7 @@ set -uo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 export TARN_ROOT="${TARN_ROOT:-$(cd "$here/../.." && pwd)}"
 real_build="${TARN_BUILD:-$TARN_ROOT/build}"
-action="$1" arch="$2"
+action="$1" arch="$2" portable="${3:-}"
 work="$real_build/$arch/regfree-test"
 export TARN_BUILD="$work/build"
 . "$TARN_ROOT/tools/wine-env.sh"
@@ -46,20 +46,20 @@ setup() {
     echo "new prefix in $((SECONDS - started)) s: $WINEPREFIX"
     "$TARN_ROOT/standins/service.sh" start || return 1
 
-    local bin="$real_build/$arch/bin" sample
+    [ -f "$portable" ] || { echo "no portable package $portable: ./tarn package writes it"; return 1; }
+    local unpacked="$work/portable" sample folder
+    python3 -m zipfile -e "$portable" "$unpacked" || return 1
+    cmp -s "$unpacked/$arch/TarnDriver.DLL" "$real_build/$arch/bin/TarnDriver.DLL" \
+        || { echo "the portable package's $arch module is not this build's: ./tarn package"; return 1; }
     for sample in "${SAMPLES[@]}"; do
-        cp "$bin/$sample.exe" "$work/app/" && cp "$bin/$sample.exe" "$work/host/" || return 1
-        python3 "$TARN_ROOT/installer/generate_manifest.py" application --version "$(version)" --arch "$arch" \
-            --name "TarnDriver.Sample.$sample" --output "$work/app/$sample.exe.manifest" || return 1
+        cp "$real_build/$arch/bin/$sample.exe" "$work/app/" && cp "$real_build/$arch/bin/$sample.exe" "$work/host/" \
+            && cp "$unpacked/$arch/MyApplication.exe.manifest" "$work/app/$sample.exe.manifest" || return 1
     done
     for folder in app TarnDriver; do
-        cp "$bin/TarnDriver.DLL" "$bin/TarnDriver.manifest" "$work/$folder/" || return 1
+        cp "$unpacked/$arch/TarnDriver.DLL" "$unpacked/$arch/TarnDriver.manifest" "$work/$folder/" || return 1
     done
     ! registered "before the samples"
 }
-
-# The product version the assembly manifest carries.
-version() { sed -nE 's/.*name="TarnDriver" version="([0-9.]+)".*/\1/p' "$real_build/$arch/bin/TarnDriver.manifest"; }
 
 # Whether any class or ProgID key of TarnDriver is in the registry; says which.
 registered() {
@@ -96,5 +96,5 @@ check() {
 case "$action" in
     setup) setup ;;
     check) check ;;
-    *) echo "usage: $0 setup|check ARCH" >&2; exit 2 ;;
+    *) echo "usage: $0 setup ARCH PORTABLE.zip | check ARCH" >&2; exit 2 ;;
 esac
