@@ -45,6 +45,24 @@ private:
     ULONG_PTR cookie_ = 0;
 };
 
+// The same activation context on another thread (one the program starts, which
+// creates or calls objects): GetCurrentActCtx on the activating thread names it.
+class ActivationOnThread {
+public:
+    explicit ActivationOnThread(HANDLE context) {
+        if (context && context != INVALID_HANDLE_VALUE) active_ = ::ActivateActCtx(context, &cookie_) != FALSE;
+    }
+    ~ActivationOnThread() {
+        if (active_) ::DeactivateActCtx(0, cookie_);
+    }
+    ActivationOnThread(const ActivationOnThread&) = delete;
+    ActivationOnThread& operator=(const ActivationOnThread&) = delete;
+
+private:
+    bool active_ = false;
+    ULONG_PTR cookie_ = 0;
+};
+
 // The samples' first arguments "--manifest PATH": a manifest to activate,
 // taken off the argument list; empty without them.
 inline std::wstring TakeManifestArgument(int& argc, char**& argv) {
