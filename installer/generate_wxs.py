@@ -1,15 +1,18 @@
 #!/usr/bin/env python3
-"""Writes the WiX source of the TarnDriver installer (built by wixl -a x64).
+"""Writes the WiX source of a TarnDriver installer (built by wixl -a PLATFORM).
 
-The package is for 64-bit Windows and carries both builds: the x64 modules in
-Program Files with their registration in the 64-bit registry view, the x86
+The x64 package is for 64-bit Windows and carries both builds: the x64 modules
+in Program Files with their registration in the 64-bit registry view, the x86
 modules in Program Files (x86) with theirs in the 32-bit view, and the SDK
 (the x64 build's sdk/ folder, the samples and the documentation) beside the
-x64 modules.  Registration is written as the package's own registry
-rows (see registry_rows.py), so the uninstaller removes exactly what was
-written.
+x64 modules.  The x86 package is for 32-bit Windows: the x86 build
+and the SDK in Program Files, registered in the system's only (native) view;
+it refuses 64-bit Windows, where the x64 package serves both kinds of client.
+Registration is written as the package's own registry rows (see
+registry_rows.py), so the uninstaller removes exactly what was written.
 
-usage: generate_wxs.py --version V --source ROOT --x86 BUILD --x64 BUILD --output FILE.wxs
+usage: generate_wxs.py --version V --source ROOT --x86 BUILD [--x64 BUILD] --output FILE.wxs
+       (without --x64: the x86 package)
 """
 
 import argparse
@@ -21,12 +24,14 @@ import uuid
 import xml.etree.ElementTree as ET
 
 import registry_rows
+import sdk_files
 import type_library
 
 PRODUCT = "TarnDriver"
 MANUFACTURER = "TarnDriver developers"
 # Fixed for good: every version of the package carries it, so a newer one replaces an older one.
-UPGRADE_CODE = "{EA6F5AEF-9E79-4930-AFD4-86DD8CD0E3B8}"
+# The x86 package is a product line of its own: neither replaces the other.
+UPGRADE_CODES = {"x64": "{EA6F5AEF-9E79-4930-AFD4-86DD8CD0E3B8}", "x86": "{3F0C7E52-8B1D-4C7A-9E36-5D2A41B0C9E7}"}
 # Component GUIDs are derived from their names in this namespace, so they stay
 # the same from one build and one version to the next; product codes from the version.
 COMPONENT_NAMESPACE = uuid.UUID("0233F470-EC4A-4601-8ACE-E9F6D0A4B93D")
@@ -50,18 +55,25 @@ def identifier(prefix, text):
 
 
 class Package:
-    def __init__(self, version, base_folder):
+    def __init__(self, version, base_folder, platform):
         self.base_folder = base_folder  # wixl finds sources relative to its working folder only
         self.root = ET.Element("Wix", xmlns="http://schemas.microsoft.com/wix/2006/wi")
         # One product code per version: a newer package replaces this one (MajorUpgrade
         # below); the same version installed again finds itself installed.
-        product_code = "{" + str(uuid.uuid5(COMPONENT_NAMESPACE, f"product {version}")).upper() + "}"
+        line = f"product {version}" + ("" if platform == "x64" else f" {platform}")
+        product_code = "{" + str(uuid.uuid5(COMPONENT_NAMESPACE, line)).upper() + "}"
         self.product = ET.SubElement(self.root, "Product", Id=product_code, Name=PRODUCT, Language="1033",
-                                     Version=version, Manufacturer=MANUFACTURER, UpgradeCode=UPGRADE_CODE)
+                                     Version=version, Manufacturer=MANUFACTURER, UpgradeCode=UPGRADE_CODES[platform])
+        clients = "32-bit and 64-bit clients" if platform == "x64" else "32-bit Windows"
         ET.SubElement(self.product, "Package", InstallerVersion="200", Compressed="yes",
                       InstallScope="perMachine", Description=f"{PRODUCT} {version}",
                       Comments="Automation server for serial ports, digital I/O lines and USB devices, "
-                               "for 32-bit and 64-bit clients, with its SDK")
+                               f"for {clients}, with its SDK")
+        if platform == "x86":
+            ET.SubElement(self.product, "Condition",
+                          Message=f"This {PRODUCT} package is for 32-bit Windows; "
+                                  "on 64-bit Windows install the x64 package, which serves 32-bit clients too."
+                          ).text = "Installed OR NOT VersionNT64"
         # A newer package removes the older one first; an older one refuses to install.
         ET.SubElement(self.product, "MajorUpgrade",
                       DowngradeErrorMessage=f"A newer version of {PRODUCT} is already installed.")
@@ -71,6 +83,8 @@ class Package:
         self.folders = {}
         self.file_ids = set()
         for arch, (system_folder, install_id) in ARCH_FOLDERS.items():
+            if platform == "x86" and arch == "x64":
+                continue
             parent = ET.SubElement(target, "Directory", Id=system_folder)
             self.folders[install_id] = ET.SubElement(parent, "Directory", Id=install_id, Name=PRODUCT)
         self.feature = ET.SubElement(self.product, "Feature", Id="Complete", Title=PRODUCT, Level="1",
@@ -142,6 +156,11 @@ def module_rows(module, arch, build, file_ref, folder_ref):
     return rows + registry_rows.type_library_rows(library, file_ref, folder_ref)
 
 
+def platform_of(builds):
+    """The package's platform: x64 when it carries the x64 build."""
+    return "x64" if "x64" in builds else "x86"
+
+
 def add_modules(package, builds):
     shared_by_arch = {}
     for arch, build in builds.items():
@@ -154,47 +173,26 @@ def add_modules(package, builds):
             own = [r for r in rows if r.per_architecture]
             shared = [r for r in rows if not r.per_architecture]
             shared_by_arch.setdefault(module, {})[arch] = shared
-            # Keys both views share are written once, with the x64 module; the
-            # x86 build must not want anything different there but its folder.
-            package.registry(component, own + (shared if arch == "x64" else []),
+            # Keys both views share are written once, with the package's own
+            # platform's module (x64 in the x64 package); the x86 build must
+            # not want anything different there but its folder.
+            package.registry(component, own + (shared if arch == platform_of(builds) else []),
                              {MODULE_PATH: f"[#{name}]", MODULE_FOLDER: f"[{install_id}]"})
     for module, by_arch in shared_by_arch.items():
+        if len(by_arch) < 2:
+            continue
+
         def comparable(rows):
             return {(r.key, r.name, r.value) for r in rows if not r.key.endswith("\\HELPDIR")}
         if comparable(by_arch["x86"]) != comparable(by_arch["x64"]):
             raise SystemExit(f"the x86 and x64 {module} disagree on their shared registry keys")
 
 
-def sdk_files(builds, source_root):
-    """What the SDK folder holds: the x64 build's sdk/ as the build assembled it
-    (header, GUIDs, IDL, both type libraries), then the samples and documentation
-    as they are in the tree; relative folder -> paths."""
-    sdk = os.path.join(builds["x64"], "sdk")
-    files = {}
-    for top, base in ((sdk, sdk), (os.path.join(source_root, "examples"), source_root),
-                      (os.path.join(source_root, "docs"), source_root)):
-        for folder, subfolders, names in os.walk(top):
-            subfolders.sort()
-            relative = os.path.relpath(folder, base).replace(os.sep, "/")
-            files.setdefault("" if relative == "." else relative, []).extend(
-                os.path.join(folder, n) for n in sorted(names))
-    win32 = os.path.join(sdk, "typelib", "win32", "TarnDriver.tlb")
-    if not os.path.isfile(os.path.join(sdk, "include", "TarnDriver.h")) or not os.path.isfile(win32):
-        raise SystemExit(f"no SDK in {sdk}: build the x64 target sdk first")
-    # The SDK compiles its 32-bit type library from its own IDL: it must describe
-    # what the x86 module carries.
-    shipped = type_library.read(os.path.join(builds["x86"], "src", "generated", "TarnDriver.tlb"))
-    if type_library.read(win32) != shipped:
-        raise SystemExit(f"{win32} does not describe the type library the x86 module carries")
-    return files
-
-
 def add_sdk(package, builds, source_root):
-    for relative, paths in sorted(sdk_files(builds, source_root).items()):
-        if not paths:
-            continue
-        folder_id = package.folder("INSTALLDIR", "SDK/" + relative)
-        component = package.component(folder_id, identifier("sdk", relative), win64=True)
+    install_id = "INSTALLDIR" if "x64" in builds else "INSTALLDIR32"
+    for relative, paths in sdk_files.sdk_files(builds["x86"], source_root).items():
+        folder_id = package.folder(install_id, "SDK/" + relative)
+        component = package.component(folder_id, identifier("sdk", relative), win64="x64" in builds)
         for path in paths:
             package.file(component, identifier("f", f"{relative}/{os.path.basename(path)}"), path)
 
@@ -204,13 +202,13 @@ def main():
     parser.add_argument("--version", required=True)
     parser.add_argument("--source", required=True)
     parser.add_argument("--x86", required=True)
-    parser.add_argument("--x64", required=True)
+    parser.add_argument("--x64")
     parser.add_argument("--output", required=True)
     args = parser.parse_args()
     if not re.fullmatch(r"\d+\.\d+\.\d+(\.\d+)?", args.version):
         raise SystemExit(f"version {args.version} is not of the form major.minor.build[.revision]")
-    builds = {"x64": args.x64, "x86": args.x86}
-    package = Package(args.version, os.path.dirname(os.path.abspath(args.output)))
+    builds = {"x64": args.x64, "x86": args.x86} if args.x64 else {"x86": args.x86}
+    package = Package(args.version, os.path.dirname(os.path.abspath(args.output)), platform_of(builds))
     add_modules(package, builds)
     add_sdk(package, builds, args.source)
     package.write(args.output)

@@ -103,6 +103,13 @@ def registrar_script_rows(text, module_path, library_id):
     return rows
 
 
+def marshaler_of(interface):
+    """The standard marshaler of an Automation interface: the type-library
+    marshaler for dual and oleautomation interfaces, IDispatch's for dispinterfaces."""
+    dual = interface.flags & type_library.TYPEFLAG_FDUAL
+    return PS_OLE_AUTOMATION if interface.kind == type_library.TKIND_INTERFACE or dual else PS_DISPATCH
+
+
 def type_library_rows(library, module_path, help_folder):
     """What registering the type library that a module carries writes."""
     version = f"{library.major:x}.{library.minor:x}"
@@ -112,8 +119,7 @@ def type_library_rows(library, module_path, help_folder):
             Row(f"{key}\\FLAGS", None, str(library.flags)),
             Row(f"{key}\\HELPDIR", None, help_folder)]
     for interface in library.automation_interfaces():
-        dual = interface.flags & type_library.TYPEFLAG_FDUAL
-        marshaler = PS_OLE_AUTOMATION if interface.kind == type_library.TKIND_INTERFACE or dual else PS_DISPATCH
+        marshaler = marshaler_of(interface)
         interface_key = f"Interface\\{interface.guid}"
         rows += [Row(interface_key, None, interface.name),
                  Row(interface_key + "\\ProxyStubClsid", None, marshaler),

@@ -58,6 +58,12 @@ class TypeLibrary:
                 return t
         raise KeyError(f"no coclass {name} in type library {self.name}")
 
+    def coclass_by_guid(self, guid):
+        for t in self.types:
+            if t.kind == TKIND_COCLASS and t.guid.upper() == guid.upper():
+                return t
+        raise KeyError(f"no coclass {guid} in type library {self.name}")
+
 
 def _guid_text(raw):
     return "{" + str(uuid.UUID(bytes_le=raw)).upper() + "}"

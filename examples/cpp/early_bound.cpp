@@ -3,7 +3,8 @@
 // with the GUIDs in TarnDriver_i.c), objects from CoCreateInstance, and a
 // failed call's message from the error information the object attaches.
 //
-//   early_bound.exe [PORT PEER]     two wired serial ports, by number (default 21 22)
+//   early_bound.exe [--manifest PATH] [PORT PEER]   two wired serial ports, by number (default 21 22)
+//   --manifest PATH: without registration, from TarnDriver.manifest (activation_context.h)
 //
 // It lists the serial ports, sends a line from PORT to PEER, reads it there,
 // and then shows what a Read that times out reports.  Exit code 0 when every
@@ -18,6 +19,7 @@
 #include <string>
 
 #include "TarnDriver.h"
+#include "activation_context.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -144,6 +146,8 @@ ComPtr<IRs232Driver> OpenPort(long number) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const ManifestActivation activation(TakeManifestArgument(argc, argv));
+    if (activation.failed()) return 1;
     const long portNumber = argc > 2 ? std::atol(argv[1]) : 21;
     const long peerNumber = argc > 2 ? std::atol(argv[2]) : 22;
     if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;

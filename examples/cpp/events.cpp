@@ -2,7 +2,8 @@
 // _IRs232DigitalIoDriverEvents, connected through IConnectionPointContainer and
 // IConnectionPoint::Advise.
 //
-//   events.exe [PORT PEER]     two wired ports by name (default \\.\COM21 \\.\COM22)
+//   events.exe [--manifest PATH] [PORT PEER]   two wired ports by name (default \\.\COM21 \\.\COM22)
+//   --manifest PATH: without registration, from TarnDriver.manifest (activation_context.h)
 //
 // The driver watches PORT's inputs.  A second driver on PEER plays the device
 // at the other end of the cable: its RTS is PORT's CTS, its DTR is PORT's DSR
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "TarnDriver.h"
+#include "activation_context.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -175,6 +177,8 @@ bool Open(IRs232DigitalIoDriver* driver, const wchar_t* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const ManifestActivation activation(TakeManifestArgument(argc, argv));
+    if (activation.failed()) return 1;
     std::wstring portName = L"\\\\.\\COM21", peerName = L"\\\\.\\COM22";
     if (argc > 2) {
         portName.assign(argv[1], argv[1] + std::strlen(argv[1]));

@@ -4,7 +4,8 @@
 // omitted arguments, an indexed property, and the exception information a
 // failed call fills in.
 //
-//   late_bound.exe      uses the USB device LUMO0 and the serial-port list
+//   late_bound.exe [--manifest PATH]   uses the USB device LUMO0 and the serial-port list
+//   --manifest PATH: without registration, from TarnDriver.manifest (activation_context.h)
 //
 // Exit code 0 when every call did what it should.
 #include <windows.h>
@@ -15,6 +16,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "activation_context.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -199,7 +202,9 @@ bool ListPorts() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    const ManifestActivation activation(TakeManifestArgument(argc, argv));
+    if (activation.failed()) return 1;
     if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
     const bool usbOk = UseUsbDevice();
     const bool portsOk = ListPorts();
