@@ -4,6 +4,7 @@
 #include <process.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 
 #include "injection/import_table.h"
@@ -19,7 +20,10 @@ std::atomic<long> liveBlocks{0};
 
 bool ShouldFail(const char* name) {
     if (!armed.load()) return false;
-    if (++calls != failAt.load()) return false;
+    const long n = ++calls;
+    static const bool trace = std::getenv("TARN_INJECTION_TRACE") != nullptr;
+    if (trace) std::fprintf(stderr, "  call %ld: %s on thread %lu\n", n, name, ::GetCurrentThreadId());
+    if (n != failAt.load()) return false;
     failed = name;
     return true;
 }
