@@ -1,10 +1,11 @@
-// Failure injection: every scenario below runs once with nothing failed (it
-// must then succeed, and it counts the failable calls the library makes), then
-// again with the 1st, the 2nd, ... counted call failing, until a run reaches no
-// injected failure.  Each run must end in the right result or in the member's
-// documented failure with the caller's arguments as they were, and leave no
-// handle, thread or heap block behind.  TARN_INJECTION_STRIDE=k runs only every
-// kth N (the full sweep is the default).
+// Failure injection: every scenario below runs twice with nothing failed (it
+// must then succeed; the count of failable calls the library makes is taken),
+// then with the 1st, the 2nd, ... counted call failing, each followed by a run
+// with nothing failed, until a run reaches no injected failure.  Each run must
+// end in the right result or in the member's documented failure with the
+// caller's arguments as they were, and leave no handle, thread or heap block
+// behind.  TARN_INJECTION_STRIDE=k runs only every kth N (the full sweep is the
+// default); TARN_INJECTION_TRACE=1 names each counted call and its thread.
 #include <windows.h>
 #include <olectl.h>
 
