@@ -312,7 +312,14 @@ void SerialByName(ScenarioRun& run) {
         CallByName(driver.get(), L"Close", DISPATCH_METHOD, {}, nullptr, call);
         if (!run.Invoke("Close", call, true)) return;
     }
-    // A call that reports an error: its own text, or none when the record can't be made.
+    // A call that reports an error: its own text, or none when the record
+    // can't be made; never the text of an earlier error left on the thread.
+    ComPtr<ICreateErrorInfo> stale;
+    ComPtr<IErrorInfo> staleInfo;
+    if (SUCCEEDED(::CreateErrorInfo(stale.put()))) {
+        stale->SetDescription(const_cast<LPOLESTR>(L"an earlier error"));
+        if (SUCCEEDED(stale.As(staleInfo))) ::SetErrorInfo(0, staleInfo.get());
+    }
     CallResult call;
     Variant got;
     CallByName(driver.get(), L"Read", DISPATCH_METHOD, {Long(4)}, &got, call);
