@@ -13,6 +13,9 @@ namespace tarn {
 HRESULT ReportErrorFrom(const wchar_t* source, REFGUID interfaceId, const wchar_t* message, HRESULT hr) noexcept {
     const HRESULT result = hr == 0 ? DISP_E_EXCEPTION : hr;
 
+    // The thread's earlier record goes first: if this one can't be made, the
+    // caller must find none rather than take the old one for this call's.
+    ::SetErrorInfo(0, nullptr);
     ComPtr<ICreateErrorInfo> record;
     if (FAILED(::CreateErrorInfo(record.put()))) return result;  // the outcome stays as it is
     if (source) record->SetSource(const_cast<LPOLESTR>(source));

@@ -33,10 +33,13 @@ STDMETHODIMP Rs232DigitalIoDriver::Open(BSTR bstrPortName, VARIANT_BOOL* pbSucce
     {
         Lock lock(lock_);
         if (!pbSuccess) return E_POINTER;
+        // Copied first: an open port whose name can't be stored would read back as "".
+        UniqueBstr name = UniqueBstr::Copy(bstrPortName);
+        if (!name) return E_OUTOFMEMORY;
         // A port still held is closed first, so reopening it works and nothing leaks.
         if (!port_.Open(bstrPortName)) return ReportError(ClassId(), L"Cannot open port", 0);
         port_.Configure();
-        portName_ = UniqueBstr::Copy(bstrPortName);
+        portName_ = std::move(name);
         port_.Escape(CLRDTR);
         port_.Escape(CLRRTS);
         port_.Escape(CLRBREAK);

@@ -5,7 +5,9 @@
 #include "automation/array_shape.h"
 #include "automation/byte_array.h"
 #include "automation/error_report.h"
+#include "automation/hresult.h"
 #include "automation/unique_bstr.h"
+#include "automation/unique_variant.h"
 #include "enumerator/registry_key.h"
 
 namespace tarn {
@@ -25,44 +27,47 @@ bool EqualsFoldingAsciiLetters(BSTR text, const wchar_t* expected) noexcept {
     return true;
 }
 
-bool WantsRawNumbers(BSTR option) noexcept {
-    if (!option) return false;
+// Whether the option asks for the names without their "COM"; E_OUTOFMEMORY
+// when the option can't be copied, rather than taking it as not given.
+HRESULT WantsRawNumbers(BSTR option, bool& raw) noexcept {
+    raw = false;
+    if (!option) return S_OK;
     UniqueBstr lowered = UniqueBstr::Copy(option);
-    if (!lowered) return false;
+    if (!lowered) return E_OUTOFMEMORY;
     ::CharLowerBuffW(lowered.get(), lowered.length());
     const wchar_t kRawNumbers[] = L"rawnumbers";
-    return lowered.length() == wcslen(kRawNumbers) && wmemcmp(lowered.get(), kRawNumbers, lowered.length()) == 0;
+    raw = lowered.length() == wcslen(kRawNumbers) && wmemcmp(lowered.get(), kRawNumbers, lowered.length()) == 0;
+    return S_OK;
 }
 
 // The port names of the system's serial-port map.  Values that are not
 // strings name no port and are skipped; a name too short for the cut of the
-// raw form becomes empty.  A name that can't be stored for lack of memory is
-// left out.
-std::vector<UniqueBstr> ReadPortNames(bool raw) noexcept {
+// raw form becomes empty.  A key that can't be opened gives fewer names; memory
+// that runs out gives E_OUTOFMEMORY, never a list with a port missing.
+HRESULT ReadPortNames(bool raw, std::vector<UniqueBstr>& names) noexcept {
     RegistryKey key;
     key.Open(HKEY_LOCAL_MACHINE, L"Hardware", KEY_ALL_ACCESS);
     key.OpenBeneath(L"DeviceMap", KEY_ALL_ACCESS);
     key.OpenBeneath(L"SerialComm", KEY_ALL_ACCESS);
 
-    std::vector<UniqueBstr> names;
-    const DWORD count = key.ValueCount();
+    DWORD count = 0;
+    RETURN_IF_FAILED(key.ValueCount(count));
     for (DWORD i = 0; i < count; ++i) {
-        VARIANT value;
-        key.ValueAt(i, &value);
-        if (value.vt == VT_BSTR) {
-            const UINT length = ::SysStringLen(value.bstrVal);
-            const UINT cut = raw ? (length < kPortPrefixLength ? length : kPortPrefixLength) : 0;
-            UniqueBstr name = UniqueBstr::Copy(value.bstrVal + cut, length - cut);
-            if (name) {
-                try {
-                    names.push_back(std::move(name));
-                } catch (...) {
-                }
-            }
+        UniqueVariant value;
+        RETURN_IF_FAILED(key.ValueAt(i, value.get()));
+        if (value.get()->vt != VT_BSTR) continue;
+        const BSTR text = value.get()->bstrVal;
+        const UINT length = ::SysStringLen(text);
+        const UINT cut = raw ? (length < kPortPrefixLength ? length : kPortPrefixLength) : 0;
+        UniqueBstr name = UniqueBstr::Copy(text + cut, length - cut);
+        if (!name) return E_OUTOFMEMORY;
+        try {
+            names.push_back(std::move(name));
+        } catch (...) {
+            return E_OUTOFMEMORY;
         }
-        ::VariantClear(&value);
     }
-    return names;
+    return S_OK;
 }
 
 // Whether `array` can take `count` names at the indexes 0 to count - 1 of its
@@ -85,19 +90,24 @@ STDMETHODIMP DriverEnumerator::EnumeratePorts(BSTR bstrPortFamily, SAFEARRAY** p
     if (!EqualsFoldingAsciiLetters(bstrPortFamily, L"serial"))
         return ReportError(ClassId(), L"Unknown Port Family", 0);
 
-    const std::vector<UniqueBstr> names = ReadPortNames(WantsRawNumbers(bstrOption));
+    // Everything that can run short is done before the caller's array is touched.
+    bool raw = false;
+    std::vector<UniqueBstr> names;
+    RETURN_IF_FAILED(WantsRawNumbers(bstrOption, raw));
+    RETURN_IF_FAILED(ReadPortNames(raw, names));
 
-    SAFEARRAY* array = *ppbstrPortsAry;
-    if (array) {
+    SAFEARRAY* const given = *ppbstrPortsAry;
+    SAFEARRAY* array = given;
+    if (given) {
         VARTYPE type = VT_EMPTY;
-        if (::SafeArrayGetDim(array) > 3 || FAILED(::SafeArrayGetVartype(array, &type)) || type != VT_BSTR)
+        if (::SafeArrayGetDim(given) > 3 || FAILED(::SafeArrayGetVartype(given, &type)) || type != VT_BSTR)
             return E_INVALIDARG;
         // An array that can't take the whole list in place is replaced by one
-        // that can, rather than written beyond its end.
-        if (!CanHold(array, names.size())) {
-            // Unless its owner did not allow it to be destroyed.
-            if (IsFixedInPlace(array) || FAILED(::SafeArrayDestroy(array))) return E_INVALIDARG;
-            *ppbstrPortsAry = array = nullptr;
+        // that can, rather than written beyond its end; unless its owner did
+        // not allow it to be destroyed.
+        if (!CanHold(given, names.size())) {
+            if (IsFixedInPlace(given)) return E_INVALIDARG;
+            array = nullptr;
         }
     }
     UniqueSafeArray created;
@@ -107,13 +117,15 @@ STDMETHODIMP DriverEnumerator::EnumeratePorts(BSTR bstrPortFamily, SAFEARRAY** p
         if (!created) return E_OUTOFMEMORY;
         array = created.get();
     }
+    if (given && array != given && FAILED(::SafeArrayDestroy(given))) return E_INVALIDARG;
 
+    // The names move into the array: nothing is allocated from here on.
     for (LONG i = 0; i < static_cast<LONG>(names.size()); ++i) {
         void* slot = nullptr;
         if (FAILED(::SafeArrayPtrOfIndex(array, &i, &slot))) continue;
         BSTR& element = *static_cast<BSTR*>(slot);
         ::SysFreeString(element);  // what an array coming in held there
-        element = ::SysAllocStringLen(names[i].get(), names[i].length());
+        element = names[i].release();
     }
     if (created) *ppbstrPortsAry = created.release();
     return S_OK;

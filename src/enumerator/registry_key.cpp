@@ -7,6 +7,15 @@
 
 namespace tarn {
 
+namespace {
+// A read that ran out of memory fails the caller; any other failure means the
+// value (or the count) is not there to read.
+HRESULT ReadOutcome(LONG status) noexcept {
+    if (status == ERROR_NOT_ENOUGH_MEMORY || status == ERROR_OUTOFMEMORY) return E_OUTOFMEMORY;
+    return status == ERROR_SUCCESS ? S_OK : S_FALSE;
+}
+}  // namespace
+
 LONG RegistryKey::Open(HKEY parent, const wchar_t* name, REGSAM access) noexcept {
     if (!parent) return ERROR_INVALID_HANDLE;
     HKEY opened = nullptr;
@@ -26,43 +35,45 @@ void RegistryKey::Close() noexcept {
     key_ = nullptr;
 }
 
-DWORD RegistryKey::ValueCount() const noexcept {
-    if (!key_) return 0;
-    DWORD count = 0;
-    if (::RegQueryInfoKeyW(key_, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr,
-                           nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-        return 0;
-    return count;
+HRESULT RegistryKey::ValueCount(DWORD& count) const noexcept {
+    count = 0;
+    if (!key_) return S_OK;
+    const HRESULT read = ReadOutcome(::RegQueryInfoKeyW(key_, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                                        nullptr, &count, nullptr, nullptr, nullptr, nullptr));
+    if (read != S_OK) count = 0;
+    return read == E_OUTOFMEMORY ? read : S_OK;
 }
 
-void RegistryKey::ValueAt(DWORD index, VARIANT* value) const noexcept {
+HRESULT RegistryKey::ValueAt(DWORD index, VARIANT* value) const noexcept {
     ::VariantInit(value);
-    if (!key_) return;
+    if (!key_) return S_OK;
     DWORD longestName = 0, largestData = 0;
-    if (::RegQueryInfoKeyW(key_, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                           &longestName, &largestData, nullptr, nullptr) != ERROR_SUCCESS)
-        return;
+    HRESULT read = ReadOutcome(::RegQueryInfoKeyW(key_, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                                  nullptr, &longestName, &largestData, nullptr, nullptr));
+    if (read != S_OK) return read == E_OUTOFMEMORY ? read : S_OK;
 
     DWORD nameLength = longestName + 1;
     DWORD dataSize = 2 * largestData + 2;
     std::unique_ptr<wchar_t[]> name(new (std::nothrow) wchar_t[nameLength]);
     // Whole wide characters, zero-filled, so string data always ends inside the buffer.
     std::unique_ptr<wchar_t[]> data(new (std::nothrow) wchar_t[dataSize / 2 + 1]());
-    if (!name || !data) return;
+    if (!name || !data) return E_OUTOFMEMORY;
 
     DWORD type = REG_NONE;
-    if (::RegEnumValueW(key_, index, name.get(), &nameLength, nullptr, &type,
-                        reinterpret_cast<BYTE*>(data.get()), &dataSize) != ERROR_SUCCESS)
-        return;  // the value vanished meanwhile
+    read = ReadOutcome(::RegEnumValueW(key_, index, name.get(), &nameLength, nullptr, &type,
+                                       reinterpret_cast<BYTE*>(data.get()), &dataSize));
+    if (read != S_OK) return read == E_OUTOFMEMORY ? read : S_OK;  // otherwise it vanished meanwhile
 
     if (type == REG_SZ) {
         const size_t characters = wcsnlen(data.get(), dataSize / sizeof(wchar_t));
         value->bstrVal = ::SysAllocStringLen(data.get(), static_cast<UINT>(characters));
-        if (value->bstrVal) value->vt = VT_BSTR;
+        if (!value->bstrVal) return E_OUTOFMEMORY;
+        value->vt = VT_BSTR;
     } else if (type == REG_DWORD && dataSize >= sizeof(DWORD)) {
         value->vt = VT_I4;
         value->lVal = *reinterpret_cast<const LONG*>(data.get());
     }
+    return S_OK;
 }
 
 }  // namespace tarn

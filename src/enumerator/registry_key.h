@@ -21,12 +21,15 @@ public:
     void Close() noexcept;
 
     bool IsOpen() const noexcept { return key_ != nullptr; }
-    // Number of values; 0 when no key is held or the count can't be read.
-    DWORD ValueCount() const noexcept;
+    // Number of values in `count`; 0 when no key is held or the count can't be
+    // read.  E_OUTOFMEMORY (count 0) when the read ran out of memory.
+    HRESULT ValueCount(DWORD& count) const noexcept;
     // The value at `index`: VT_BSTR for a string (up to its first NUL, or the end
     // of its data when it has none), VT_I4 for a DWORD, VT_EMPTY otherwise or
-    // when the value can't be read.  The caller clears the VARIANT.
-    void ValueAt(DWORD index, VARIANT* value) const noexcept;
+    // when the value can't be read (it vanished meanwhile).  E_OUTOFMEMORY
+    // (VT_EMPTY) when memory ran out, which is no reason to leave a value out.
+    // The caller clears the VARIANT.
+    HRESULT ValueAt(DWORD index, VARIANT* value) const noexcept;
 
 private:
     HKEY key_ = nullptr;

@@ -2,6 +2,7 @@
 // place, and error reports.
 #include "automation/byte_array.h"
 #include "automation/error_report.h"
+#include "automation/script_byte_array.h"
 #include "common/com_test_support.h"
 
 namespace tarn::test {
@@ -63,6 +64,51 @@ TEST(ByteArrayInput, UnlocksTheDataWhenDone) {
     UniqueSafeArray bytes = Bytes(VT_UI1, 0, {1});
     { ByteArrayInput in(Holding(VT_ARRAY | VT_UI1, bytes.get()), Dimensions::ExactlyOne); }
     EXPECT_HRESULT_SUCCEEDED(::SafeArrayDestroy(bytes.release())) << "a locked array cannot be destroyed";
+}
+
+// The forms scripts pass a byte array in, and each refusal with its message.
+TEST(ScriptByteArrayInput, ReadsThroughReferencesAndNamesEachRefusal) {
+    UniqueSafeArray bytes = Bytes(VT_UI1, 0, {7, 8, 9});
+    UniqueSafeArray locked = Bytes(VT_UI1, 0, {1});
+    while (SUCCEEDED(::SafeArrayLock(locked.get()))) {
+    }  // at its most locks: its data can't be accessed any more
+    SAFEARRAYBOUND square[2] = {{2, 0}, {2, 0}};
+    UniqueSafeArray grid(::SafeArrayCreate(VT_UI1, 2, square));
+    SAFEARRAY* reference = bytes.get();
+    VARIANT byValue = Holding(VT_ARRAY | VT_UI1, bytes.get()), byRef, variable, nested, wrong;
+    byRef.vt = VT_BYREF | VT_ARRAY | VT_UI1;
+    byRef.pparray = &reference;
+    variable.vt = VT_BYREF | VT_VARIANT;
+    variable.pvarVal = &byRef;
+    nested.vt = VT_BYREF | VT_VARIANT;
+    nested.pvarVal = &variable;
+    wrong.vt = VT_BSTR;
+    wrong.bstrVal = nullptr;
+    struct Case {
+        const char* name;
+        VARIANT argument;
+        HRESULT expected;
+        const wchar_t* problem;  // a part of the message
+    } cases[] = {
+        {"by value", byValue, S_OK, L""},
+        {"by reference", byRef, S_OK, L""},
+        {"a variable holding a reference", variable, S_OK, L""},
+        {"a reference to that variable", nested, S_OK, L""},
+        {"a string", wrong, DISP_E_TYPEMISMATCH, L"got variant type 0x0008"},
+        {"a null array", Holding(VT_ARRAY | VT_UI1, nullptr), E_INVALIDARG, L"missing"},
+        {"two dimensions", Holding(VT_ARRAY | VT_UI1, grid.get()), E_INVALIDARG, L"exactly one dimension"},
+        {"a locked array", Holding(VT_ARRAY | VT_UI1, locked.get()), E_INVALIDARG, L"locked"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptByteArrayInput input;
+        EXPECT_EQ(input.Open(c.argument), c.expected);
+        EXPECT_NE(input.Problem().find(c.problem), std::wstring::npos);
+        if (c.expected == S_OK)
+            EXPECT_EQ(std::vector<BYTE>(input.data(), input.data() + input.size()), (std::vector<BYTE>{7, 8, 9}));
+    }
+    while (SUCCEEDED(::SafeArrayUnlock(locked.get()))) {
+    }
 }
 
 TEST(ByteArrayOutput, NewArraysStartAtZeroAndAreHandedOutAs2011) {

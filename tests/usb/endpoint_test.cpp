@@ -125,6 +125,44 @@ TEST_F(UsbMainEndpoint, StringPassedByValueStaysTheCallers) {
     }
 }
 
+// Every form in which a client can pass the in-place array by name reaches
+// the caller's own array: by value, by reference, and a script's variable
+// (VT_BYREF | VT_VARIANT) holding the array or a reference to it.
+TEST_F(UsbMainEndpoint, EveryScriptFormOfTheArrayIsReadIntoInPlace) {
+    ComPtr<IUsbDriver> usb = OpenLumo0();
+    ComPtr<IDispatch> dispatch;
+    ASSERT_HRESULT_SUCCEEDED(usb.As(dispatch));
+    enum class Form { ByValue, ByReference, VariableHoldingArray, VariableHoldingReference };
+    for (Form form : {Form::ByValue, Form::ByReference, Form::VariableHoldingArray, Form::VariableHoldingReference}) {
+        SCOPED_TRACE(static_cast<int>(form));
+        ByteArray primer({1, 2, 3, 4});
+        ASSERT_EQ(usb->WriteMainEndpoint(4, primer.address()), S_OK);
+        ByteArray in({0xEE, 0xEE, 0xEE, 0xEE, 0xEE});
+        SAFEARRAY* const given = in.get();
+        VARIANT variable;
+        VARIANTARG argument;
+        switch (form) {
+            case Form::ByValue: argument.vt = VT_ARRAY | VT_UI1; argument.parray = in.get(); break;
+            case Form::ByReference: argument.vt = VT_BYREF | VT_ARRAY | VT_UI1; argument.pparray = in.address(); break;
+            case Form::VariableHoldingArray: variable.vt = VT_ARRAY | VT_UI1; variable.parray = in.get(); break;
+            case Form::VariableHoldingReference:
+                variable.vt = VT_BYREF | VT_ARRAY | VT_UI1;
+                variable.pparray = in.address();
+                break;
+        }
+        if (form == Form::VariableHoldingArray || form == Form::VariableHoldingReference) {
+            argument.vt = VT_BYREF | VT_VARIANT;
+            argument.pvarVal = &variable;
+        }
+        VARIANTARG arguments[2] = {argument, Long(4)};  // right to left: the array's place, then the count
+        DISPPARAMS params{arguments, nullptr, 2, 0};
+        EXPECT_EQ(dispatch->Invoke(106, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr), S_OK);
+        EXPECT_EQ(in.get(), given) << "never replaced";
+        EXPECT_EQ(in.Bytes(), (std::vector<BYTE>{1, 2, 3, 4, 0xEE}));
+        EXPECT_EQ(given->cLocks, 0u);
+    }
+}
+
 TEST_F(UsbMainEndpoint, ResetsReachTheDevice) {
     ComPtr<IUsbDriver> usb = OpenLumo0();
     EXPECT_EQ(usb->ResetMainEndpointIn(), S_OK);
