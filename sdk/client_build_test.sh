@@ -23,6 +23,9 @@ work="$(mktemp -d "$TARN_BUILD/x64/sdk-client.XXXXXX")"
 trap 'rm -rf "$work"' EXIT
 cp -r "$sdk" "$work/sdk"
 cp "$client" "$work/client.cpp"
+# The client's own headers come with it (the samples share one for activation
+# contexts); the library's come from the SDK only.
+cp "$(dirname "$client")"/*.h "$work/"
 cd "$work"
 failed=0
 fail() { echo "FAILED: $*" >&2; failed=1; }
