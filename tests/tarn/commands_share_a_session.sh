@@ -17,7 +17,8 @@ check() {   # check WHAT COMMAND...: a failed check says what and goes on
     if "$@"; then echo "ok: $what"; else echo "FAILED: $what"; failures=$((failures + 1)); fi
 }
 has_line() { grep -qxF -- "$2" <(tr -d '\r' < "$1"); }
-no_process() { ! pgrep -f "$1" >/dev/null; }
+has_process() { pgrep -f "$1" >/dev/null; }
+no_process() { ! has_process "$1"; }
 
 # Help: a build folder that does not exist stays empty, so nothing was built,
 # no prefix made and no session started.
@@ -63,7 +64,7 @@ for _ in $(seq 1 1800); do
     kill -0 "$session_pid" 2>/dev/null || break
     sleep 0.1
 done
-check "./tarn session holds a session" pgrep -f "tail --pid=$session_pid" >/dev/null
+check "./tarn session holds a session" has_process "tail --pid=$session_pid"
 kill -KILL "$session_pid"
 sleep 3
 check "a killed command's locks are gone" no_process "tail --pid=$session_pid"
