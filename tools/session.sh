@@ -154,16 +154,22 @@ registry_names() {
 # Every failure says which module, the exact command, its exit code and what
 # it printed (with Wine's error channel on); one more try tells a passing
 # hiccup from a module that cannot register.
+#
+# The output goes to a file, not a pipe: the first Wine program of a session
+# starts Wine's system processes, which inherit its output and keep a pipe
+# open for the whole session.
 register_module() {
-    local arch="$1" dll="$2" regsvr32 output rc=0
+    local arch="$1" dll="$2" regsvr32 output rc=0 log="$SESSION_DIR/regsvr32.log"
     regsvr32=("$(wine_for "$arch")" "$(system_folder_for "$arch")\\regsvr32.exe" /s "$(windows_path "$dll")")
-    output="$(setsid "${regsvr32[@]}" 2>&1)" || rc=$?
+    setsid "${regsvr32[@]}" > "$log" 2>&1 || rc=$?
+    output="$(cat "$log")"
     [ "$rc" -ne 0 ] || return 0
     say "registering the $arch $(basename "$dll") failed: exit $rc"
     say "  command: ${regsvr32[*]}"
     [ -z "$output" ] || printf '%s\n' "$output" | sed 's/^/    /' >&2
     rc=0
-    output="$(WINEDEBUG=err+all setsid "${regsvr32[@]}" 2>&1)" || rc=$?
+    WINEDEBUG=err+all setsid "${regsvr32[@]}" > "$log" 2>&1 || rc=$?
+    output="$(cat "$log")"
     if [ "$rc" -eq 0 ]; then
         say "  a second try passed; going on"
         return 0
