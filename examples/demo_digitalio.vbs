@@ -47,6 +47,7 @@ bridge.Connect lines, New LinePrinter
 
 Step "Digital I/O on COM21 (the peer COM22 drives its inputs):"
 peer.Open "\\.\COM22"   ' the device form works as well
+Step "  Open greets with OnText, fired inside the call: its line comes before Open returns."
 If lines.Open("COM21") Then Step "  opened " & lines.PortName & " (port number " & lines.PortNumber & ")"
 bridge.Wait 200
 Step "  inputs now: CTS=" & lines.GetCTS() & " DSR=" & lines.GetDSR() & " DCD=" & lines.GetDCD() & " RI=" & lines.GetRI()

@@ -48,7 +48,14 @@ run_cscript() {
     local arch="$1" file="$2"; shift 2
     local host="$TARN_BUILD/$arch/bin/tarnscript.exe"
     [ -f "$host" ] || { echo "run_cscript: $host is not built (./tarn build)" >&2; return 2; }
-    "$(wine_for "$arch")" "$host" //nologo "$(winepath -w "$file")" "$@"
+    "$(wine_for "$arch")" "$host" //nologo "$(windows_path "$file")" "$@"
+}
+
+# The Windows name of a Unix path, through the prefix's Z: drive (the whole
+# Unix tree), without starting a Wine process as winepath does.
+windows_path() {
+    local path; path="$(realpath -m "$1")"
+    printf 'Z:%s' "${path//\//\\}"
 }
 
 # Whether this machine runs 32-bit programs, decided once per run by starting a

@@ -8,6 +8,7 @@
 #include <wctype.h>
 
 #include "commands.h"
+#include "usage_texts.h"
 #include "nullmodem_control.h"
 
 typedef struct KindName {
@@ -23,25 +24,18 @@ static const KindName kind_names[] = {
 };
 
 static const char *const line_names[TARN_NULLMODEM_LINE_COUNT] = { "cts", "dsr", "ri", "dcd" };
+static const char *const line_labels[TARN_NULLMODEM_LINE_COUNT] = { "CTS", "DSR", "RI", "DCD" };
+
+/* What a command changed, on one line: a shell user sees that it happened. */
+static int done(uint32_t port, const char *what)
+{
+    printf("COM%u: %s\n", port, what);
+    return 0;
+}
 
 static int usage(void)
 {
-    fputs("usage: standin serial COMMAND [ARGS]   (PORT is COM21, com21 or 21)\n"
-          "  list                          the ports, their peers and lines\n"
-          "  show PORT                     state and request counters of a port\n"
-          "  ring PORT [MS]                hold RI on for MS milliseconds (default 500)\n"
-          "  line PORT cts|dsr|ri|dcd on|off|wired\n"
-          "                                force an input line, or give it back to the cable\n"
-          "  fail PORT KIND COUNT [STATUS] fail the next COUNT requests of KIND with STATUS\n"
-          "                                (an NTSTATUS, default 0xC0000001); COUNT 0 clears\n"
-          "  unplug PORT | plug PORT       pull the port out (requests fail, opens fail) or back in\n"
-          "  pace PORT on|off              send at the baud rate (10 bits a byte) or at once\n"
-          "  reset PORT|all                clear faults, forced lines, pacing and counters; plug in\n"
-          "KIND: escape (any of the six line escapes)",
-          stderr);
-    for (size_t i = 0; i < sizeof kind_names / sizeof kind_names[0] - 1; i++)
-        fprintf(stderr, ", %s", kind_names[i].name);
-    fputs("\n", stderr);
+    fputs(usage_serial, stderr);
     return 2;
 }
 
@@ -186,12 +180,15 @@ static int command_reset(Control *control, const wchar_t *which)
             if (!control_request(control, TARN_NULLMODEM_CONTROL_RESET_PORT, &ref, sizeof ref, NULL, 0))
                 return fail("cannot reset a port");
         }
+        printf("every port reset: faults, forced lines, pacing and counters cleared, plugged in\n");
         return 0;
     }
     if (!parse_port(which, &port))
         return usage();
     TarnNullModemPortRef ref = { port };
-    return control_request(control, TARN_NULLMODEM_CONTROL_RESET_PORT, &ref, sizeof ref, NULL, 0) ? 0 : fail("cannot reset the port");
+    if (!control_request(control, TARN_NULLMODEM_CONTROL_RESET_PORT, &ref, sizeof ref, NULL, 0))
+        return fail("cannot reset the port");
+    return done(port, "reset: faults, forced lines, pacing and counters cleared, plugged in");
 }
 
 static int run(Control *control, int argc, wchar_t **argv)
@@ -215,7 +212,10 @@ static int run(Control *control, int argc, wchar_t **argv)
         if (!set_line(control, port, TARN_NULLMODEM_LINE_RI, TARN_NULLMODEM_LINE_FORCED_ON))
             return fail("cannot ring the port");
         Sleep(ms);
-        return set_line(control, port, TARN_NULLMODEM_LINE_RI, TARN_NULLMODEM_LINE_WIRED) ? 0 : fail("cannot end the ring");
+        if (!set_line(control, port, TARN_NULLMODEM_LINE_RI, TARN_NULLMODEM_LINE_WIRED))
+            return fail("cannot end the ring");
+        printf("COM%u: rang (RI on for %u ms)\n", port, ms);
+        return 0;
     }
     if (is_word(command, "line") && argc == 5) {
         uint32_t line = TARN_NULLMODEM_LINE_COUNT, source;
@@ -230,14 +230,22 @@ static int run(Control *control, int argc, wchar_t **argv)
             return usage();
         if (line == TARN_NULLMODEM_LINE_COUNT)
             return usage();
-        return set_line(control, port, line, source) ? 0 : fail("cannot set the line");
+        if (!set_line(control, port, line, source))
+            return fail("cannot set the line");
+        printf("COM%u: %s %s\n", port, line_labels[line],
+               source == TARN_NULLMODEM_LINE_WIRED ? "wired (follows the cable again)"
+               : source == TARN_NULLMODEM_LINE_FORCED_ON ? "on" : "off");
+        return 0;
     }
     if (is_word(command, "fail") && (argc == 5 || argc == 6)) {
         TarnNullModemFaultRequest r = { port, TARN_NULLMODEM_REQ_COUNT, 0, (int32_t)0xC0000001u };
         uint32_t status;
+        const char *kind_name = "";
         for (size_t i = 0; i < sizeof kind_names / sizeof kind_names[0]; i++)
-            if (is_word(argv[3], kind_names[i].name))
+            if (is_word(argv[3], kind_names[i].name)) {
                 r.kind = kind_names[i].kind;
+                kind_name = kind_names[i].name;
+            }
         if (r.kind == TARN_NULLMODEM_REQ_COUNT || !parse_number(argv[4], &r.count))
             return usage();
         if (argc == 6) {
@@ -245,12 +253,22 @@ static int run(Control *control, int argc, wchar_t **argv)
                 return usage();
             r.status = (int32_t)status;
         }
-        return control_request(control, TARN_NULLMODEM_CONTROL_FAIL_NEXT, &r, sizeof r, NULL, 0) ? 0 : fail("cannot set the failure");
+        if (!control_request(control, TARN_NULLMODEM_CONTROL_FAIL_NEXT, &r, sizeof r, NULL, 0))
+            return fail("cannot set the failure");
+        if (r.count == 0)
+            printf("COM%u: no %s requests fail any more\n", port, kind_name);
+        else
+            printf("COM%u: the next %u %s request(s) fail with 0x%08X\n", port, r.count, kind_name, (unsigned)r.status);
+        return 0;
     }
     if ((is_word(command, "unplug") || is_word(command, "plug")) && argc == 3)
-        return set_switch(control, TARN_NULLMODEM_CONTROL_SET_PLUGGED, port, is_word(command, "plug")) ? 0 : fail("cannot switch the port");
+        return set_switch(control, TARN_NULLMODEM_CONTROL_SET_PLUGGED, port, is_word(command, "plug"))
+                   ? done(port, is_word(command, "plug") ? "plugged in" : "unplugged")
+                   : fail("cannot switch the port");
     if (is_word(command, "pace") && argc == 4 && parse_on_off(argv[3], &value))
-        return set_switch(control, TARN_NULLMODEM_CONTROL_SET_PACING, port, value) ? 0 : fail("cannot switch pacing");
+        return set_switch(control, TARN_NULLMODEM_CONTROL_SET_PACING, port, value)
+                   ? done(port, value ? "paced: bytes leave at the baud rate" : "not paced: bytes leave at once")
+                   : fail("cannot switch pacing");
     return usage();
 }
 
@@ -258,7 +276,11 @@ int serial_main(int argc, wchar_t **argv)
 {
     Control control;
     int result;
-    if (argc < 2 || is_word(argv[1], "help"))
+    if (argc >= 2 && (is_word(argv[1], "help") || is_word(argv[1], "--help"))) {
+        fputs(usage_serial, stdout);
+        return 0;
+    }
+    if (argc < 2)
         return usage();
     if (!open_control(&control))
         return fail("the null-modem stand-in is not running (service TarnNullModem; standins/service.sh start)");

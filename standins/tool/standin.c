@@ -5,23 +5,18 @@
 #include <wchar.h>
 
 #include "commands.h"
-
-static int usage(void)
-{
-    fputs("usage: standin serial|usb COMMAND [ARGS]\n"
-          "       standin serial help    commands for the null-modem serial ports\n"
-          "       standin usb help       commands for the USB device stand-in\n",
-          stderr);
-    return 2;
-}
+#include "usage_texts.h"
 
 int wmain(int argc, wchar_t **argv)
 {
-    if (argc < 2)
-        return usage();
-    if (!wcscmp(argv[1], L"serial"))
+    if (argc >= 2 && (!wcscmp(argv[1], L"help") || !wcscmp(argv[1], L"--help"))) {
+        fputs(usage_standin, stdout);
+        return 0;
+    }
+    if (argc >= 2 && !wcscmp(argv[1], L"serial"))
         return serial_main(argc - 1, argv + 1);
-    if (!wcscmp(argv[1], L"usb"))
+    if (argc >= 2 && !wcscmp(argv[1], L"usb"))
         return usb_main(argc - 1, argv + 1);
-    return usage();
+    fputs(usage_standin, stderr);
+    return 2;
 }

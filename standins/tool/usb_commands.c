@@ -5,28 +5,15 @@
  * refused or is not running, 2 on a usage error.
  */
 #include <windows.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <wchar.h>
 
 #include "commands.h"
+#include "usage_texts.h"
 #include "usb_control.h"
 
-static const char usb_usage[] =
-    "usage: standin usb COMMAND [ARGS]\n"
-    "  list                               every device: plug state, handles, counters, locks\n"
-    "  status DEVICE                      one device\n"
-    "  log [DEVICE] [--since N]           requests as received, oldest first\n"
-    "  clear-log                          empty the request log\n"
-    "  unplug DEVICE | plug DEVICE        pull the device out or put it back (fresh)\n"
-    "  fail DEVICE REQUEST COUNT [STATUS] fail the next COUNT requests of REQUEST\n"
-    "                                     (with NTSTATUS STATUS, default 0xC0000185)\n"
-    "  delay DEVICE MS [COUNT]            hold the next COUNT (1) requests MS ms each\n"
-    "  short-read DEVICE BYTES            the next vendor read returns only BYTES bytes\n"
-    "  reset DEVICE                       zero the counters, drop armed failures and delays\n"
-    "DEVICE: LUMO0, LUMO1, Q02150, Q02151 ...\n"
-    "REQUEST: vendor-write vendor-read lock unlock query-lock reset-in reset-out\n"
-    "         bulk-read bulk-write any, or a control code such as 0x222004\n";
 
 struct request_name {
     const wchar_t *name;
@@ -213,7 +200,7 @@ static int command_log(int argc, wchar_t **argv)
         } else if (!filtered && parse_device(argv[i], &only)) {
             filtered = 1;
         } else {
-            fputs(usb_usage, stderr);
+            fputs(usage_usb, stderr);
             return 2;
         }
     }
@@ -231,6 +218,21 @@ static int command_log(int argc, wchar_t **argv)
     return 0;
 }
 
+/* Says what a command changed, on one line, and returns the exit code 0. */
+static int done(const TarnUsbDeviceId *id, const char *format, ...)
+{
+    va_list args;
+    if (id) {
+        print_device(*id);
+        printf(": ");
+    }
+    va_start(args, format);
+    vprintf(format, args);
+    va_end(args);
+    printf("\n");
+    return 0;
+}
+
 /* Returns the process exit code: 0 done, 1 failed, 2 usage error. */
 int usb_main(int argc, wchar_t **argv)
 {
@@ -242,7 +244,7 @@ int usb_main(int argc, wchar_t **argv)
     --argc; /* argv[0] is the group's name, "usb" */
     ++argv;
     if (argc < 1 || !_wcsicmp(argv[0], L"help") || !wcscmp(argv[0], L"--help")) {
-        fputs(usb_usage, argc < 1 ? stderr : stdout);
+        fputs(usage_usb, argc < 1 ? stderr : stdout);
         return argc < 1 ? 2 : 0;
     }
     command = argv[0];
@@ -251,24 +253,32 @@ int usb_main(int argc, wchar_t **argv)
     if (!_wcsicmp(command, L"log"))
         return command_log(argc - 1, argv + 1);
     if (!_wcsicmp(command, L"clear-log") && argc == 1)
-        return control_request(TARN_USB_CONTROL_CLEAR_LOG, NULL, 0, NULL, 0, NULL) ? 0 : 1;
+        return control_request(TARN_USB_CONTROL_CLEAR_LOG, NULL, 0, NULL, 0, NULL) ? done(NULL, "request log cleared") : 1;
 
     has_device = argc >= 2 && parse_device(argv[1], &id);
     if (has_device && !_wcsicmp(command, L"status") && argc == 2)
         return command_status(id);
     if (has_device && (!_wcsicmp(command, L"unplug") || !_wcsicmp(command, L"plug")) && argc == 2) {
         TarnUsbPlug plug = { id, !_wcsicmp(command, L"plug") };
-        return control_request(TARN_USB_CONTROL_PLUG, &plug, sizeof plug, NULL, 0, NULL) ? 0 : 1;
+        if (!control_request(TARN_USB_CONTROL_PLUG, &plug, sizeof plug, NULL, 0, NULL))
+            return 1;
+        return done(&id, plug.plugged ? "plugged in (fresh: registers, loopback and locks empty)" : "unplugged");
     }
     if (has_device && !_wcsicmp(command, L"reset") && argc == 2)
-        return control_request(TARN_USB_CONTROL_RESET, &id, sizeof id, NULL, 0, NULL) ? 0 : 1;
+        return control_request(TARN_USB_CONTROL_RESET, &id, sizeof id, NULL, 0, NULL)
+                   ? done(&id, "counters zeroed, armed failures and delays dropped") : 1;
     if (has_device && !_wcsicmp(command, L"fail") && (argc == 4 || argc == 5)) {
         TarnUsbFailure failure = { id, 0, 0, 0 };
         if (parse_request(argv[2], &failure.code) && parse_number(argv[3], &a) && a >= 0 && a <= 0xFFFFFFFFll
             && (argc == 4 || (parse_number(argv[4], &b) && b >= -0x80000000ll && b <= 0xFFFFFFFFll))) {
             failure.count = (uint32_t)a;
             failure.status = (int32_t)(uint32_t)b;
-            return control_request(TARN_USB_CONTROL_FAIL, &failure, sizeof failure, NULL, 0, NULL) ? 0 : 1;
+            if (!control_request(TARN_USB_CONTROL_FAIL, &failure, sizeof failure, NULL, 0, NULL))
+                return 1;
+            if (failure.count == 0)
+                return done(&id, "no %ls requests fail any more", argv[2]);
+            return done(&id, "the next %lu %ls request(s) fail with 0x%08lX", (unsigned long)failure.count, argv[2],
+                        (unsigned long)(failure.status ? (uint32_t)failure.status : 0xC0000185u));
         }
     }
     if (has_device && !_wcsicmp(command, L"delay") && (argc == 3 || argc == 4)) {
@@ -276,14 +286,19 @@ int usb_main(int argc, wchar_t **argv)
         if (parse_number(argv[2], &a) && a >= 0 && a <= 0xFFFFFFFFll
             && (argc == 3 || (parse_number(argv[3], &c) && c >= 0 && c <= 0xFFFFFFFFll))) {
             TarnUsbDelay delay = { id, (uint32_t)a, (uint32_t)c };
-            return control_request(TARN_USB_CONTROL_DELAY, &delay, sizeof delay, NULL, 0, NULL) ? 0 : 1;
+            if (!control_request(TARN_USB_CONTROL_DELAY, &delay, sizeof delay, NULL, 0, NULL))
+                return 1;
+            return done(&id, "the next %lu request(s) held %lu ms each", (unsigned long)delay.count,
+                        (unsigned long)delay.milliseconds);
         }
     }
     if (has_device && !_wcsicmp(command, L"short-read") && argc == 3 && parse_number(argv[2], &a) && a >= 0
         && a <= 0xFFFFFFFFll) {
         TarnUsbShortRead short_read = { id, (uint32_t)a };
-        return control_request(TARN_USB_CONTROL_SHORT_READ, &short_read, sizeof short_read, NULL, 0, NULL) ? 0 : 1;
+        if (!control_request(TARN_USB_CONTROL_SHORT_READ, &short_read, sizeof short_read, NULL, 0, NULL))
+            return 1;
+        return done(&id, "the next vendor read returns only %lu byte(s)", (unsigned long)short_read.bytes);
     }
-    fputs(usb_usage, stderr);
+    fputs(usage_usb, stderr);
     return 2;
 }

@@ -45,6 +45,7 @@ ToolRun RunTool(const std::wstring &args) {
     while (ReadFile(reader.get(), buffer, sizeof buffer, &n, nullptr) && n) run.output.append(buffer, n);
     EXPECT_EQ(WaitForSingleObject(process.get(), 30000), WAIT_OBJECT_0);
     GetExitCodeProcess(process.get(), &run.exitCode);
+    run.output.erase(std::remove(run.output.begin(), run.output.end(), '\r'), run.output.end());  // text-mode stdout
     return run;
 }
 
@@ -54,11 +55,24 @@ TEST_F(StandinToolTest, UsageErrorsExitWithTwo) {
     EXPECT_EQ(RunTool(L"").exitCode, 2u);
     EXPECT_EQ(RunTool(L"bogus").exitCode, 2u);
     EXPECT_EQ(RunTool(L"serial").exitCode, 2u);
-    EXPECT_EQ(RunTool(L"serial help").exitCode, 2u);
     EXPECT_EQ(RunTool(L"serial line COMX ri on").exitCode, 2u);
     EXPECT_EQ(RunTool(L"serial line COM21 xx on").exitCode, 2u);
     EXPECT_EQ(RunTool(L"serial fail COM21 nosuchkind 1").exitCode, 2u);
     EXPECT_EQ(RunTool(L"serial show COM99").exitCode, 1u) << "a port the stand-in does not have";
+}
+
+// ./tarn prints the same texts itself, without Wine; the serial one names
+// every request kind the stand-in counts.
+TEST_F(StandinToolTest, HelpGoesToStandardOutputAndExitsZero) {
+    for (const wchar_t *args : {L"help", L"serial help", L"usb help"}) {
+        ToolRun help = RunTool(args);
+        EXPECT_EQ(help.exitCode, 0u) << args;
+        EXPECT_EQ(help.output.rfind("usage: standin", 0), 0u) << help.output;
+    }
+    const std::string serial = RunTool(L"serial help").output;
+#define EXPECT_KIND_LISTED(id, text) EXPECT_NE(serial.find(text), std::string::npos) << text;
+    TARN_NULLMODEM_REQUEST_KINDS(EXPECT_KIND_LISTED)
+#undef EXPECT_KIND_LISTED
 }
 
 TEST_F(StandinToolTest, ListShowsEveryPairAndShowCountsRequests) {
@@ -77,13 +91,23 @@ TEST_F(StandinToolTest, ListShowsEveryPairAndShowCountsRequests) {
     }
 }
 
+// Each command reaches the port and says on one line what it did.
 TEST_F(StandinToolTest, LineForcesAndReleasesAnInput) {
-    EXPECT_EQ(RunTool(L"serial line com22 dcd on").exitCode, 0u);
-    EXPECT_EQ(control.State(kPortB).line_source[TARN_NULLMODEM_LINE_DCD], static_cast<uint32_t>(TARN_NULLMODEM_LINE_FORCED_ON));
-    EXPECT_EQ(RunTool(L"serial line 22 dcd off").exitCode, 0u);
-    EXPECT_EQ(control.State(kPortB).line_source[TARN_NULLMODEM_LINE_DCD], static_cast<uint32_t>(TARN_NULLMODEM_LINE_FORCED_OFF));
-    EXPECT_EQ(RunTool(L"serial line COM22 dcd wired").exitCode, 0u);
-    EXPECT_EQ(control.State(kPortB).line_source[TARN_NULLMODEM_LINE_DCD], static_cast<uint32_t>(TARN_NULLMODEM_LINE_WIRED));
+    const struct {
+        const wchar_t *args;
+        uint32_t source;
+        const char *said;
+    } rows[] = {
+        {L"serial line com22 dcd on", TARN_NULLMODEM_LINE_FORCED_ON, "COM22: DCD on\n"},
+        {L"serial line 22 dcd off", TARN_NULLMODEM_LINE_FORCED_OFF, "COM22: DCD off\n"},
+        {L"serial line COM22 dcd wired", TARN_NULLMODEM_LINE_WIRED, "COM22: DCD wired (follows the cable again)\n"},
+    };
+    for (const auto &row : rows) {
+        ToolRun run = RunTool(row.args);
+        EXPECT_EQ(run.exitCode, 0u) << row.said;
+        EXPECT_EQ(run.output, row.said);
+        EXPECT_EQ(control.State(kPortB).line_source[TARN_NULLMODEM_LINE_DCD], row.source) << row.said;
+    }
 }
 
 TEST_F(StandinToolTest, RingPulsesRiOnAnOpenPort) {
@@ -100,7 +124,9 @@ TEST_F(StandinToolTest, RingPulsesRiOnAnOpenPort) {
 }
 
 TEST_F(StandinToolTest, FailUnplugPaceAndResetReachThePort) {
-    EXPECT_EQ(RunTool(L"serial fail COM21 setqueuesize 1 0xC0000185").exitCode, 0u);
+    ToolRun armed = RunTool(L"serial fail COM21 setqueuesize 1 0xC0000185");
+    EXPECT_EQ(armed.exitCode, 0u);
+    EXPECT_EQ(armed.output, "COM21: the next 1 setqueuesize request(s) fail with 0xC0000185\n");
     {
         Handle port = OpenSync(kPortA);
         ASSERT_TRUE(port.valid());
