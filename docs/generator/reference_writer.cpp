@@ -253,15 +253,22 @@ std::string LibraryIdentity(const Library& library) {
            ", LIBID `" + Utf8(library.libid) + "`.\n\n";
 }
 
+// The table of a library's classes, each linked to where `linkOf` says it is described.
+template <typename LinkOf>
+std::string ClassTable(const Library& library, LinkOf linkOf) {
+    std::string table = "| Class | ProgID | |\n|---|---|---|\n";
+    for (const Class& cls : library.classes)
+        table += "| [" + Utf8(cls.name) + "](" + linkOf(cls) + ") | `" + Utf8(library.name) + "." + Utf8(cls.name) +
+                 "` | " + Utf8(cls.help) + " |\n";
+    return table;
+}
+
 // A library beside the main one, all its classes on one page.
 std::string CompanionPage(const Library& library, Notes& notes, int& withoutNotes) {
     std::string page = kGeneratedBanner;
     page += "\n# " + Utf8(library.name) + "\n\n" + LibraryIdentity(library);
     if (auto note = notes.Take(library.name)) page += *note + "\n\n";
-    page += "| Class | ProgID | |\n|---|---|---|\n";
-    for (const Class& cls : library.classes)
-        page += "| [" + Utf8(cls.name) + "](#" + Anchor(cls.name) + ") | `" + Utf8(library.name) + "." +
-                Utf8(cls.name) + "` | " + Utf8(cls.help) + " |\n";
+    page += ClassTable(library, [](const Class& cls) { return "#" + Anchor(cls.name); });
     page += "\n";
     for (const Class& cls : library.classes) WriteClass(page, 2, library, cls, notes, withoutNotes);
     page.pop_back();
@@ -287,10 +294,7 @@ std::string IndexPage(const Library& library, const std::vector<Library>& compan
     std::string page = kGeneratedBanner;
     page += "\n# " + Utf8(library.name) + " reference\n\n" + LibraryIdentity(library);
     if (auto note = notes.Take(library.name)) page += *note + "\n\n";
-    page += "| Class | ProgID | |\n|---|---|---|\n";
-    for (const Class& cls : library.classes)
-        page += "| [" + Utf8(cls.name) + "](" + Utf8(cls.name) + ".md) | `" + Utf8(library.name) + "." +
-                Utf8(cls.name) + "` | " + Utf8(cls.help) + " |\n";
+    page += ClassTable(library, [](const Class& cls) { return Utf8(cls.name) + ".md"; });
     page += "\n[Enumerations](enumerations.md):";
     for (const Enumeration& enumeration : library.enumerations) page += " `" + Utf8(enumeration.name) + "`";
     page += ".\n";
