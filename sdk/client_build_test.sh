@@ -62,8 +62,8 @@ done
 mkdir empty-notes
 describe() {  # describe NAME TLB: the generator's pages of one type library, in pages-NAME/
     mkdir "pages-$1"
-    "$(wine_for x64)" "$generator" "$(winepath -w "$2")" "$(winepath -w "$work/empty-notes")" \
-        "$(winepath -w "$work/pages-$1")" >/dev/null && [ -n "$(ls "pages-$1")" ]
+    "$(wine_for x64)" "$generator" "$(windows_path "$2")" "$(windows_path "$work/empty-notes")" \
+        "$(windows_path "$work/pages-$1")" >/dev/null && [ -n "$(ls "pages-$1")" ]
 }
 for bits in 64 32; do
     (cd sdk/idl && "${widl[$bits]}" "--win$bits" -I /usr/include/wine/wine/windows -L "${stdole2[$bits]}" \

@@ -39,7 +39,7 @@ create() {
     local name="$1" sys="$2"
     wine sc stop "$name" >/dev/null 2>&1
     wine sc delete "$name" >/dev/null 2>&1
-    wine sc create "$name" type= kernel start= demand binPath= "$(winepath -w "$sys")" >/dev/null \
+    wine sc create "$name" type= kernel start= demand binPath= "$(windows_path "$sys")" >/dev/null \
         || { echo "standins: cannot create $name" >&2; return 1; }
     configure "$name"
 }

@@ -66,7 +66,7 @@ registered() {
     local when="$1" part export="$work/registry.reg" found=""
     : > "$export"
     for part in HKEY_LOCAL_MACHINE HKEY_CURRENT_USER; do
-        in_wine regedit /E "$(winepath -w "$work/part.reg")" "$part" || { echo "cannot export $part"; return 0; }
+        in_wine regedit /E "$(windows_path "$work/part.reg")" "$part" || { echo "cannot export $part"; return 0; }
         iconv -f utf-16 -t utf-8 "$work/part.reg" | tr -d '\r' >> "$export"
     done
     local pattern

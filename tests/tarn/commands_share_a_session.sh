@@ -19,6 +19,15 @@ check() {   # check WHAT COMMAND...: a failed check says what and goes on
 has_line() { grep -qxF -- "$2" <(tr -d '\r' < "$1"); }
 has_process() { pgrep -f "$1" >/dev/null; }
 no_process() { ! has_process "$1"; }
+# wait_for FILE PATTERN PID: until a background command's output has the line,
+# or the command has ended (at most three minutes).
+wait_for() {
+    for _ in $(seq 1 1800); do
+        grep -q "$2" "$1" && return 0
+        kill -0 "$3" 2>/dev/null || return 0
+        sleep 0.1
+    done
+}
 
 # Help: a build folder that does not exist stays empty, so nothing was built,
 # no prefix made and no session started.
@@ -36,11 +45,7 @@ check "help needed no build, prefix or session" [ -z "$(ls -A "$empty")" ]
 # The pair of commands.
 ./tarn script examples/watch_lines.vbs > "$work/script.out" 2>&1 &
 script_pid=$!
-for _ in $(seq 1 1800); do
-    grep -q '^watching COM21' "$work/script.out" && break
-    kill -0 "$script_pid" 2>/dev/null || break
-    sleep 0.1
-done
+wait_for "$work/script.out" '^watching COM21' "$script_pid"
 check "the script is watching COM21" grep -q '^watching COM21: CTS=off' "$work/script.out"
 standin_rc=0
 ./tarn standin serial line COM21 cts on > "$work/standin.out" 2>&1 || standin_rc=$?
@@ -59,11 +64,7 @@ check "the script exited 0" [ "$script_rc" -eq 0 ]
 # Killed outright, a command's lock holders follow it within a second or two.
 ./tarn session > "$work/session.out" 2>&1 &
 session_pid=$!
-for _ in $(seq 1 1800); do
-    grep -q 'session open' "$work/session.out" && break
-    kill -0 "$session_pid" 2>/dev/null || break
-    sleep 0.1
-done
+wait_for "$work/session.out" 'session open' "$session_pid"
 check "./tarn session holds a session" has_process "tail --pid=$session_pid"
 kill -KILL "$session_pid"
 sleep 3
