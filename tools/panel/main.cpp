@@ -50,7 +50,13 @@ int MainWindow::Run(HINSTANCE instance, int firstPage) {
     instance_ = instance;
     firstPage_ = firstPage;
     ::CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, Proc, reinterpret_cast<LPARAM>(this));
-    if (!window_) return 1;
+    if (!window_) {
+        // No window means no display: say so where it was started from.
+        const char text[] = "TarnPanel: cannot create its window (is there a display?)\n";
+        DWORD written = 0;
+        ::WriteFile(::GetStdHandle(STD_ERROR_HANDLE), text, sizeof text - 1, &written, nullptr);
+        return 1;
+    }
     ::ShowWindow(window_, SW_SHOW);
     HACCEL accelerators = ::LoadAcceleratorsW(instance, MAKEINTRESOURCEW(IDR_ACCELERATORS));
     MSG message;
