@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "activation_context.h"
 #include "library_info.h"
 #include "pages.h"
 #include "panel_ids.h"
@@ -137,6 +138,19 @@ void MainWindow::Close() {
     ::PostQuitMessage(0);
 }
 
+// The portable package's folder: TarnDriver.DLL with its assembly manifest,
+// unregistered.  The panel then finds the classes through that manifest; a
+// registered library (the installed packages) is used as registered.
+std::wstring ManifestBesideProgram() {
+    CLSID registered;
+    if (SUCCEEDED(::CLSIDFromProgID(L"TarnDriver.DriverEnumerator", &registered))) return std::wstring();
+    wchar_t path[MAX_PATH] = L"";
+    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring manifest = path;
+    manifest = manifest.substr(0, manifest.find_last_of(L'\\') + 1) + L"TarnDriver.manifest";
+    return ::GetFileAttributesW(manifest.c_str()) == INVALID_FILE_ATTRIBUTES ? std::wstring() : manifest;
+}
+
 int PageNamed(const wchar_t* name) {
     for (int i = 0; i < kPageCount; ++i)
         if (::lstrcmpiW(name, kPages[i].name) == 0) return i;
@@ -154,6 +168,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         if (::lstrcmpiW(argv[i], L"--page") == 0) firstPage = panel::PageNamed(argv[i + 1]);
     ::LocalFree(argv);
 
+    const ManifestActivation activation(panel::ManifestBesideProgram());
     if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TAB_CLASSES | ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&controls);

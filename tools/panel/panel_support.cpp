@@ -5,6 +5,7 @@
 #include <cwchar>
 #include <cwctype>
 
+#include "activation_context.h"
 #include "panel_ids.h"
 #include "platform/com_ptr.h"
 
@@ -102,6 +103,7 @@ void Log::Copy(HWND owner) const {
 
 // --- CallQueue ----------------------------------------------------------------------
 CallQueue::CallQueue(HWND notify) : notify_(notify) {
+    if (!::GetCurrentActCtx(&activation_)) activation_ = nullptr;
     thread_.reset(::CreateThread(nullptr, 0, Thread, this, 0, nullptr));
 }
 
@@ -112,7 +114,11 @@ CallQueue::~CallQueue() {
     }
     ::SetEvent(wake_.get());
     // A call still waiting on a device after this long is left to the process's end.
-    if (::WaitForSingleObject(thread_.get(), 5000) != WAIT_OBJECT_0) thread_.release();
+    if (::WaitForSingleObject(thread_.get(), 5000) != WAIT_OBJECT_0) {
+        thread_.release();
+        return;  // the thread still uses the activation context
+    }
+    if (activation_) ::ReleaseActCtx(activation_);
 }
 
 void CallQueue::Run(std::function<void()> work, std::function<void()> done) {
@@ -134,8 +140,10 @@ void CallQueue::Finish(LPARAM finished) {
 DWORD WINAPI CallQueue::Thread(void* self) {
     // The objects made here live in the multithreaded apartment, so this
     // thread calls them directly and no message loop is needed.
+    auto* queue = static_cast<CallQueue*>(self);
+    const ActivationOnThread activation(queue->activation_);
     ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    static_cast<CallQueue*>(self)->Loop();
+    queue->Loop();
     ::CoUninitialize();
     return 0;
 }

@@ -58,6 +58,7 @@ private:
     void Loop();
 
     HWND notify_;
+    HANDLE activation_ = nullptr;  // the creating thread's activation context, for the objects made here
     tarn::CriticalSection lock_;
     std::deque<Call*> calls_;
     tarn::UniqueHandle wake_{::CreateEventW(nullptr, FALSE, FALSE, nullptr)};
