@@ -146,20 +146,20 @@ private:
         DWORD process;
         HWND found;
     };
+    // A lambda is no WNDENUMPROC on x86 (stdcall), so the callback is a function of its own.
+    static BOOL CALLBACK Match(HWND window, LPARAM context) {
+        auto* search = reinterpret_cast<Search*>(context);
+        DWORD owner = 0;
+        ::GetWindowThreadProcessId(window, &owner);
+        wchar_t title[64] = L"";
+        ::GetWindowTextW(window, title, 64);
+        if (owner != search->process || std::wstring(title) != L"TarnDriver Panel" || !::IsWindowVisible(window)) return TRUE;
+        search->found = window;
+        return FALSE;
+    }
     HWND Find() const {
         Search search{id_, nullptr};
-        ::EnumWindows(
-            [](HWND window, LPARAM context) -> BOOL {
-                auto* s = reinterpret_cast<Search*>(context);
-                DWORD owner = 0;
-                ::GetWindowThreadProcessId(window, &owner);
-                wchar_t title[64] = L"";
-                ::GetWindowTextW(window, title, 64);
-                if (owner != s->process || std::wstring(title) != L"TarnDriver Panel" || !::IsWindowVisible(window)) return TRUE;
-                s->found = window;
-                return FALSE;
-            },
-            reinterpret_cast<LPARAM>(&search));
+        ::EnumWindows(Match, reinterpret_cast<LPARAM>(&search));
         return search.found;
     }
 
