@@ -132,6 +132,8 @@ void LinesPage::OnDestroy() {
 }
 
 void LinesPage::OnCommand(int id, int code) {
+    const bool needsDriver = id != IDC_LINES_REFRESH && id != IDC_LINES_COPY && id != IDC_LINES_CLEAR;
+    if (needsDriver && !driver_) return;  // not created: the log and the status line said why
     switch (id) {
     case IDC_LINES_REFRESH: RefreshPorts(); break;
     case IDC_LINES_OPEN: Open(); break;

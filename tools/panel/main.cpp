@@ -4,6 +4,7 @@
 // reach a VBA form.
 //
 //   TarnPanel.exe [--page lines|serial|usb]
+//   TarnPanel.exe --describe    prints the status line (which TarnDriver it would use) and ends
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
@@ -164,12 +165,24 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     int argc = 0;
     wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
     int firstPage = -1;
-    for (int i = 1; argv && i + 1 < argc; ++i)
-        if (::lstrcmpiW(argv[i], L"--page") == 0) firstPage = panel::PageNamed(argv[i + 1]);
+    bool describe = false;
+    for (int i = 1; argv && i < argc; ++i) {
+        if (::lstrcmpiW(argv[i], L"--page") == 0 && i + 1 < argc) firstPage = panel::PageNamed(argv[i + 1]);
+        describe |= ::lstrcmpiW(argv[i], L"--describe") == 0;
+    }
     ::LocalFree(argv);
 
     const ManifestActivation activation(panel::ManifestBesideProgram());
     if (FAILED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
+    if (describe) {
+        const std::wstring text = panel::DescribeLibrary() + L"\r\n";
+        std::string bytes;  // paths and versions; what is not ASCII shows as '?'
+        for (wchar_t c : text) bytes += c < 0x80 ? static_cast<char>(c) : '?';
+        DWORD written = 0;
+        ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        ::CoUninitialize();
+        return 0;
+    }
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_TAB_CLASSES | ICC_STANDARD_CLASSES};
     ::InitCommonControlsEx(&controls);
     const int rc = panel::MainWindow().Run(instance, firstPage);

@@ -123,10 +123,27 @@ void CallDriver(CallQueue& queue, tarn::ComPtr<Driver>& driver, std::function<HR
     auto outcome = std::make_shared<Outcome>();
     queue.Run(
         [&driver, work, outcome] {
+            if (!driver) {
+                outcome->hr = E_POINTER;
+                outcome->failure = L"the object could not be created (the line above the pages says why)";
+                return;
+            }
             outcome->hr = work(driver.get(), outcome.get());
             if (FAILED(outcome->hr)) outcome->failure = DescribeFailure(outcome->hr);
         },
         [done, outcome] { done(*outcome); });
+}
+
+// Creates the page's object on the queue's thread, so that it lives in the
+// multithreaded apartment and the queue calls it directly.
+template <class Driver>
+void CreateOnQueue(CallQueue& queue, tarn::ComPtr<Driver>& driver, REFCLSID type, REFIID iid,
+                   std::function<void(HRESULT)> done) {
+    auto hr = std::make_shared<HRESULT>(S_OK);
+    queue.Run([&driver, &type, &iid, hr] {
+        *hr = ::CoCreateInstance(type, nullptr, CLSCTX_INPROC_SERVER, iid, driver.put_void());
+    },
+              [done, hr] { done(*hr); });
 }
 
 // "48 65 6C 6C 6F"; and the bytes of such a text (spaces, commas optional, 0x allowed).

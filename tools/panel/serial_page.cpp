@@ -63,14 +63,9 @@ void SerialPage::OnInit() {
     ::SendMessageW(Item(IDC_SERIAL_RECEIVED), WM_SETFONT, reinterpret_cast<WPARAM>(::GetStockObject(ANSI_FIXED_FONT)), 0);
     ShowConnected(false);
     queue_ = std::make_unique<CallQueue>(window());
-    Call([this](IRs232Driver*, Outcome* outcome) {
-             outcome->hr = ::CoCreateInstance(CLSID_Rs232Driver, nullptr, CLSCTX_INPROC_SERVER, IID_IRs232Driver,
-                                              driver_.put_void());
-             return outcome->hr;
-         },
-         [this](const Outcome& outcome) {
-             if (FAILED(outcome.hr)) Enable({IDC_SERIAL_OPEN}, false);
-         });
+    CreateOnQueue(*queue_, driver_, CLSID_Rs232Driver, IID_IRs232Driver, [this](HRESULT hr) {
+        if (FAILED(hr)) log_.Add(L"TarnDriver.Rs232Driver cannot be created: " + DescribeFailure(hr));
+    });
 }
 
 void SerialPage::OnDestroy() {

@@ -63,8 +63,8 @@ void UsbPage::OnInit() {
         SetText(id, text);
     ShowConnected(false);
     queue_ = std::make_unique<CallQueue>(window());
-    Call(L"CreateObject(\"TarnDriver.UsbDriver\")", [this](IUsbDriver*, Outcome*) {
-        return ::CoCreateInstance(CLSID_UsbDriver, nullptr, CLSCTX_INPROC_SERVER, IID_IUsbDriver, driver_.put_void());
+    CreateOnQueue(*queue_, driver_, CLSID_UsbDriver, IID_IUsbDriver, [this](HRESULT hr) {
+        if (FAILED(hr)) log_.Add(L"TarnDriver.UsbDriver cannot be created: " + DescribeFailure(hr));
     });
 }
 
