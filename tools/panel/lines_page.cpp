@@ -12,6 +12,7 @@
 #include <string>
 
 #include "TarnDriver.h"
+#include "line_event_sink.h"
 #include "pages.h"
 #include "panel_ids.h"
 #include "platform/com_ptr.h"
@@ -28,38 +29,6 @@ struct Indicator {
 constexpr DISPID kOnText = 1;
 constexpr Indicator kIndicators[] = {
     {3, IDC_LINES_CTS, L"CTS"}, {2, IDC_LINES_DSR, L"DSR"}, {5, IDC_LINES_RI, L"RI"}, {4, IDC_LINES_DCD, L"DCD"}};
-
-class LinesPage;
-
-// The event sink: an IDispatch that tells the events apart by DISPID.
-class LineEventSink final : public IDispatch {
-public:
-    explicit LineEventSink(LinesPage* page) : page_(page) {}
-    void Detach() { page_ = nullptr; }
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (iid != IID_IUnknown && iid != IID_IDispatch && iid != DIID__IRs232DigitalIoDriverEvents) return E_NOINTERFACE;
-        *out = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&references_)); }
-    STDMETHODIMP_(ULONG) Release() override {
-        const LONG left = ::InterlockedDecrement(&references_);
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
-    }
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override { return count ? (*count = 0, S_OK) : E_POINTER; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override;
-
-private:
-    LONG references_ = 1;
-    LinesPage* page_;
-};
 
 class LinesPage final : public Page {
 public:
@@ -90,15 +59,9 @@ private:
     Log log_;
     tarn::ComPtr<IRs232DigitalIoDriver> driver_;
     tarn::ComPtr<IConnectionPoint> point_;
-    LineEventSink* sink_ = nullptr;
+    LineEventSink* sink_ = nullptr;  // the page's reference; Advise adds the connection's
     DWORD cookie_ = 0;
 };
-
-STDMETHODIMP LineEventSink::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) {
-    if (!params || params->cArgs != 1) return DISP_E_BADPARAMCOUNT;
-    if (page_) page_->OnEvent(id, params->rgvarg[0]);
-    return S_OK;
-}
 
 void LinesPage::OnInit() {
     log_.Attach(Item(IDC_LINES_LOG));
@@ -114,7 +77,7 @@ void LinesPage::OnInit() {
         return;
     }
     tarn::ComPtr<IConnectionPointContainer> container;
-    sink_ = new LineEventSink(this);
+    sink_ = new LineEventSink([this](DISPID id, const VARIANT& argument) { OnEvent(id, argument); });
     if (Check(driver_->QueryInterface(IID_IConnectionPointContainer, container.put_void()), L"QueryInterface") &&
         Check(container->FindConnectionPoint(DIID__IRs232DigitalIoDriverEvents, point_.put()), L"FindConnectionPoint"))
         Check(point_->Advise(sink_, &cookie_), L"Advise");
