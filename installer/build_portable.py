@@ -20,7 +20,7 @@ import zipfile
 import generate_manifest
 import sdk_files
 
-MODULE_FILES = ("TarnDriver.DLL", "TarnDriver.manifest", "TarnKit.dll")
+MODULE_FILES = ("TarnDriver.DLL", "TarnDriver.manifest", "TarnKit.dll", "TarnPanel.exe")
 
 README = """TarnDriver {version}, portable: nothing to install, nothing to register.
 

@@ -188,6 +188,18 @@ def add_modules(package, builds):
             raise SystemExit(f"the x86 and x64 {module} disagree on their shared registry keys")
 
 
+# Programs beside each architecture's modules: files alone, with no registration.
+PROGRAMS = ("TarnPanel.exe",)
+
+
+def add_programs(package, builds):
+    for arch, build in builds.items():
+        for file_name in PROGRAMS:
+            name = f"{os.path.splitext(file_name)[0]}_{arch}"
+            component = package.component(ARCH_FOLDERS[arch][1], name, win64=arch == "x64")
+            package.file(component, name, os.path.join(build, "bin", file_name), file_name)
+
+
 def add_sdk(package, builds, source_root):
     install_id = "INSTALLDIR" if "x64" in builds else "INSTALLDIR32"
     for relative, paths in sdk_files.sdk_files(builds["x86"], source_root).items():
@@ -210,6 +222,7 @@ def main():
     builds = {"x64": args.x64, "x86": args.x86} if args.x64 else {"x86": args.x86}
     package = Package(args.version, os.path.dirname(os.path.abspath(args.output)), platform_of(builds))
     add_modules(package, builds)
+    add_programs(package, builds)
     add_sdk(package, builds, args.source)
     package.write(args.output)
 

@@ -11,6 +11,8 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 # No Mono or Gecko installation dialogs; nothing here needs them.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 unset DISPLAY WAYLAND_DISPLAY
+# The panel's runs bring a display of their own (tools/panel/run-on-display).
+[ -z "${TARN_DISPLAY:-}" ] || export DISPLAY="$TARN_DISPLAY"
 
 # Debian's `wine` wrapper (and winepath and wineboot through it) takes the
 # 32-bit loader whenever its file exists, even on a kernel that cannot run it.

@@ -165,7 +165,7 @@ classes='HKEY_LOCAL_MACHINE\Software\Classes'
 rs232='{2164C0FB-F841-4C92-AEF0-D6B22D04C922}' libid='{5A4FDAAF-053D-4135-8AC1-747A5E1B8186}'
 installed_value() { registry value "$work/installed.reg" "$@"; }
 for arch in "${ARCHES[@]}"; do
-    for file in "$(folder_of "$arch")/TarnDriver.DLL" "$(folder_of "$arch")/TarnKit.dll" \
+    for file in "$(folder_of "$arch")/TarnDriver.DLL" "$(folder_of "$arch")/TarnKit.dll" "$(folder_of "$arch")/TarnPanel.exe" \
                 "$sdk/typelib/$(platform_of "$arch")/TarnDriver.tlb"; do
         check "installed: ${file#"$WINEPREFIX/drive_c/"}" test -f "$file"
     done

@@ -67,7 +67,7 @@ def checks(package, build, version):
         k.endswith("\\win32") and v == "[#TarnDriver_x86]" for (k, _), v in registry.items())
     with tempfile.TemporaryDirectory() as unpacked:
         subprocess.run(["msiextract", "-C", unpacked, package], check=True, capture_output=True)
-        for name in ("TarnDriver.DLL", "TarnKit.dll"):
+        for name in ("TarnDriver.DLL", "TarnKit.dll", "TarnPanel.exe"):
             carried = os.path.join(unpacked, "Program Files", "TarnDriver", name)
             yield f"it carries this x86 build's {name}", (
                 os.path.isfile(carried) and filecmp.cmp(carried, os.path.join(build, "bin", name), shallow=False))
