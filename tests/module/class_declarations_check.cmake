@@ -17,12 +17,12 @@ set(cases
 
 set(failures 0)
 foreach(case ${cases})
-    string(REPLACE "|" ";" fields "${case}")
-    list(GET fields 0 coclass)
-    list(GET fields 1 header)
-    list(GET fields 2 threading)
-    list(GET fields 3 atomic)
-    list(GET fields 4 expected)
+    string(REGEX MATCH "^([^|]+)\\|([^|]+)\\|([^|]+)\\|([^|]+)\\|([^|]+)$" fields "${case}")
+    set(coclass ${CMAKE_MATCH_1})
+    set(header ${CMAKE_MATCH_2})
+    set(threading ${CMAKE_MATCH_3})
+    set(atomic ${CMAKE_MATCH_4})
+    set(expected ${CMAKE_MATCH_5})
     set(folder ${WORK_DIR}/${coclass}_${threading}_${atomic})
     file(MAKE_DIRECTORY ${folder})
     # The real class, its counting restated.
