@@ -10,6 +10,10 @@ namespace tarn::kit {
 
 class EventBridge : public AutomationObject<IEventBridge, CLSID_EventBridge> {
 public:
+    // Registered "Apartment": only its apartment's thread calls it (the sink,
+    // which sources call from any thread, holds no reference to the bridge).
+    static constexpr bool kAtomicRefCount = false;
+
     ~EventBridge();
 
     STDMETHODIMP Connect(IDispatch* source, IDispatch* handler) override;

@@ -17,20 +17,19 @@
 #include "automation/hresult.h"
 #include "automation/unique_bstr.h"
 #include "automation/unique_variant.h"
+#include "common/apartment.h"
+#include "common/byte_arrays.h"
 #include "platform/com_ptr.h"
 
 using tarn::ComPtr;
 using tarn::SafeArrayDataAccess;
 using tarn::UniqueBstr;
 using tarn::UniqueVariant;
+using tarn::test::ApartmentScope;
+using tarn::test::MakeArray;
 
 namespace {
 
-class ComApartment {
-public:
-    ComApartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
-    ~ComApartment() { CoUninitialize(); }
-};
 
 std::vector<BYTE> BytesOf(const VARIANT& v) {
     EXPECT_EQ(v.vt, VT_ARRAY | VT_UI1);
@@ -46,18 +45,6 @@ std::vector<BYTE> BytesOf(const VARIANT& v) {
     return out;
 }
 
-// An array of `type` with the given lower bound, held in a VARIANT.
-void MakeArray(VARIANT* v, VARTYPE type, LONG lower, const std::vector<BYTE>& bytes) {
-    SAFEARRAYBOUND bound{static_cast<ULONG>(bytes.size()), lower};
-    SAFEARRAY* array = SafeArrayCreate(type, 1, &bound);
-    ASSERT_NE(array, nullptr);
-    {
-        SafeArrayDataAccess data(array);
-        std::copy(bytes.begin(), bytes.end(), data.data());
-    }
-    v->vt = VT_ARRAY | type;
-    v->parray = array;
-}
 
 std::wstring ErrorDescription(std::wstring* source = nullptr) {
     ComPtr<IErrorInfo> info;
@@ -101,7 +88,7 @@ protected:
         return hr;
     }
 
-    ComApartment apartment;
+    ApartmentScope apartment{COINIT_APARTMENTTHREADED};
     ComPtr<IBytes> bytes;
 };
 
@@ -140,10 +127,10 @@ TEST_F(BytesTest, TextRoundTripKeepsLowEightBits) {
 
 TEST_F(BytesTest, ReadsEveryAcceptedArrayForm) {
     UniqueVariant unsignedBytes, signedBytes, offsetBounds, emptyArray;
-    MakeArray(unsignedBytes.get(), VT_UI1, 0, {0x01, 0xAB});
-    MakeArray(signedBytes.get(), VT_I1, 0, {0xFF, 0x80});  // -1 and -128 stay 0xFF and 0x80
-    MakeArray(offsetBounds.get(), VT_UI1, -3, {1, 2, 3, 4});
-    MakeArray(emptyArray.get(), VT_UI1, 0, {});
+    MakeArray(*unsignedBytes.get(), {0x01, 0xAB}, VT_UI1, 0);
+    MakeArray(*signedBytes.get(), {0xFF, 0x80}, VT_I1, 0);  // -1 and -128 stay 0xFF and 0x80
+    MakeArray(*offsetBounds.get(), {1, 2, 3, 4}, VT_UI1, -3);
+    MakeArray(*emptyArray.get(), {}, VT_UI1, 0);
 
     EXPECT_EQ(toHex(*unsignedBytes.get()), L"01AB");
     EXPECT_EQ(toHex(*signedBytes.get()), L"FF80");
@@ -212,7 +199,7 @@ TEST_F(BytesTest, RejectsWhatIsNotAByteArray) {
 
 TEST_F(BytesTest, ByteAtRepeatAndConcatBuildTestData) {
     UniqueVariant abc;
-    MakeArray(abc.get(), VT_UI1, 5, {0x0A, 0x0B, 0xFC});
+    MakeArray(*abc.get(), {0x0A, 0x0B, 0xFC}, VT_UI1, 5);
     LONG value = -1;
     EXPECT_EQ(bytes->ByteAt(*abc.get(), 0, &value), S_OK);  // counts from the first byte, whatever the bounds
     EXPECT_EQ(value, 0x0A);
@@ -295,7 +282,7 @@ TEST_F(BytesTest, WorksByNameAsScriptsCallIt) {
 
 // Loaded directly, the module stays loaded while one of its objects lives.
 TEST(TarnKitModule, CanUnloadOnlyWithoutLivingObjects) {
-    ComApartment apartment;
+    ApartmentScope apartment{COINIT_APARTMENTTHREADED};
     HMODULE module = LoadLibraryW(L"TarnKit.dll");
     ASSERT_NE(module, nullptr);
     using GetClassObjectFn = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);

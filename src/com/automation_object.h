@@ -84,6 +84,7 @@ class AutomationObject : public DispatchImpl<Dual>,
                          public SupportErrorInfoImpl<Dual>,
                          public ProvideClassInfoImpl<Clsid, DefaultSource> {
 public:
+    using DualInterface = Dual;
     using Interfaces = AutomationInterfaces<Dual>;
     static constexpr bool kAtomicRefCount = true;
 

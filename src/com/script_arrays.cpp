@@ -1,9 +1,5 @@
 #include "com/script_arrays.h"
 
-#include <vector>
-
-#include "automation/array_shape.h"
-#include "automation/byte_array.h"
 #include "automation/hresult.h"
 #include "com/positional_arguments.h"
 
@@ -62,124 +58,76 @@ VARIANT* FindArgument(const DISPPARAMS& params, UINT position) noexcept {
     return &params.rgvarg[params.cArgs - 1 - position];
 }
 
-// The array of VARIANT strings a script receives for a list of BSTRs.
-HRESULT ToVariantStrings(SAFEARRAY* strings, SAFEARRAY** out) noexcept {
-    LONG lower = 0;
-    SAFEARRAYBOUND bound{0, 0};
-    if (FAILED(::SafeArrayGetLBound(strings, 1, &lower)) || !DimensionLength(strings, 1, bound.cElements))
-        return E_FAIL;
-    UniqueSafeArray variants(::SafeArrayCreate(VT_VARIANT, 1, &bound));
-    if (!variants) return E_OUTOFMEMORY;
-    for (LONG i = 0; i < static_cast<LONG>(bound.cElements); ++i) {
-        LONG source = static_cast<LONG>(static_cast<ULONG>(lower) + static_cast<ULONG>(i));
-        BSTR name = nullptr;
-        RETURN_IF_FAILED(::SafeArrayGetElement(strings, &source, &name));  // a copy
-        VARIANT element;
-        element.vt = VT_BSTR;
-        element.bstrVal = name;
-        const HRESULT hr = ::SafeArrayPutElement(variants.get(), &i, &element);  // copies again
-        ::SysFreeString(name);
-        RETURN_IF_FAILED(hr);
-    }
-    *out = variants.release();
-    return S_OK;
+bool IsByteArray(VARTYPE vt) noexcept {
+    return vt == (VT_ARRAY | VT_UI1) || vt == (VT_ARRAY | VT_I1);
 }
 
-bool IsArrayReferenceOfKind(VARTYPE vt, ScriptArray kind) noexcept {
-    if (kind == ScriptArray::PortList) return vt == (VT_BYREF | VT_ARRAY | VT_BSTR);
+bool IsByteArrayReference(VARTYPE vt) noexcept {
     return vt == (VT_BYREF | VT_ARRAY | VT_UI1) || vt == (VT_BYREF | VT_ARRAY | VT_I1);
+}
+
+// A byte array passed by value to an in-place parameter: the type
+// information's dispatch would destroy the caller's array after the call.
+// The method gets it by reference instead and works on it in place.
+HRESULT InvokeWithBytesValue(const ScriptArrayCall& call, VARIANT& argument) noexcept {
+    SAFEARRAY* byValue = argument.parray;
+    argument.vt = VT_BYREF | VT_ARRAY | VT_UI1;
+    argument.pparray = &byValue;
+    return call.Invoke();
+}
+
+// The method works on the array the variable holds.
+HRESULT InvokeWithBytesVariable(const ScriptArrayCall& call, VARIANT& argument, VARIANT& variable) noexcept {
+    if (IsByteArray(variable.vt)) {
+        argument.vt = VT_BYREF | VT_ARRAY | VT_UI1;
+        argument.pparray = &variable.parray;
+    } else if (IsByteArrayReference(variable.vt)) {
+        argument.vt = VT_BYREF | VT_ARRAY | VT_UI1;
+        argument.pparray = variable.pparray;
+    }
+    return call.Invoke();
+}
+
+// Anything passed by value that the kind does not adapt: the type
+// information's dispatch converts it for the call and afterwards writes the
+// parameter back into the argument, letting go of what it held, the caller's
+// value.  It writes into a copy of our own instead, let go after the call.
+HRESULT InvokeWithCopy(const ScriptArrayCall& call, VARIANT& argument) noexcept {
+    VARIANTARG copy;
+    ::VariantInit(&copy);
+    if (FAILED(::VariantCopy(&copy, &argument))) {
+        if (call.argumentError) *call.argumentError = static_cast<UINT>(&argument - call.params->rgvarg);
+        return DISP_E_TYPEMISMATCH;
+    }
+    argument = copy;
+    const HRESULT hr = call.Invoke();
+    ::VariantClear(&argument);
+    return hr;
 }
 
 // The call on an argument list of our own, in which the script forms are
 // replaced by what the methods take.
-HRESULT InvokeAdapted(ITypeInfo* info, ScriptArrayTable arrays, IDispatch* self, DISPID id, WORD flags,
-                      DISPPARAMS& adapted, VARIANT* result, EXCEPINFO* exception, UINT* argumentError) noexcept {
-    const ScriptArrayParameter* parameter = FindParameter(arrays, id);
-    VARIANT* argument = parameter ? FindArgument(adapted, parameter->position) : nullptr;
+HRESULT InvokeAdapted(const ScriptArrayCall& call, ScriptArrayTable arrays) noexcept {
+    const ScriptArrayParameter* parameter = FindParameter(arrays, call.id);
+    VARIANT* argument = parameter ? FindArgument(*call.params, parameter->position) : nullptr;
+    if (!argument) return call.Invoke();
+    const ScriptArrayKind& kind = *parameter->kind;
     // Any other reference in an array parameter's place is refused here: the
     // type information's dispatch would hand its pointer on as an array.
-    if (argument && (argument->vt & VT_BYREF) && argument->vt != (VT_BYREF | VT_VARIANT) &&
-        !IsArrayReferenceOfKind(argument->vt, parameter->kind)) {
-        if (argumentError) *argumentError = static_cast<UINT>(argument - adapted.rgvarg);
+    if ((argument->vt & VT_BYREF) && argument->vt != (VT_BYREF | VT_VARIANT) && !kind.takesReference(argument->vt)) {
+        if (call.argumentError) *call.argumentError = static_cast<UINT>(argument - call.params->rgvarg);
         return DISP_E_TYPEMISMATCH;
     }
-    // A byte array passed by value to an in-place parameter: the type
-    // information's dispatch would destroy the caller's array after the call.
-    // The method gets it by reference instead and works on it in place.
-    SAFEARRAY* byValue = nullptr;
-    if (argument && parameter->kind == ScriptArray::BytesInPlace &&
-        (argument->vt == (VT_ARRAY | VT_UI1) || argument->vt == (VT_ARRAY | VT_I1))) {
-        byValue = argument->parray;
-        argument->vt = VT_BYREF | VT_ARRAY | VT_UI1;
-        argument->pparray = &byValue;
-    }
-    // A port list passed by value can receive nothing, and the method may
-    // destroy an array too small for the list: the caller's array stays out of
-    // its reach, and the list it makes is let go.
-    if (argument && parameter->kind == ScriptArray::PortList && argument->vt == (VT_ARRAY | VT_BSTR)) {
-        SAFEARRAY* discarded = nullptr;
-        argument->vt = VT_BYREF | VT_ARRAY | VT_BSTR;
-        argument->pparray = &discarded;
-        const HRESULT hr = info->Invoke(self, id, flags, &adapted, result, exception, argumentError);
-        UniqueSafeArray owned(discarded);
-        return hr;
-    }
-    // Anything else passed by value: the type information's dispatch converts
-    // it for the call and afterwards writes the parameter back into the
-    // argument, letting go of what it held, the caller's value.  It writes
-    // into a copy of our own instead, let go after the call.
-    if (argument && !(argument->vt & VT_BYREF)) {
-        VARIANTARG copy;
-        ::VariantInit(&copy);
-        if (FAILED(::VariantCopy(&copy, argument))) {
-            if (argumentError) *argumentError = static_cast<UINT>(argument - adapted.rgvarg);
-            return DISP_E_TYPEMISMATCH;
-        }
-        *argument = copy;
-        const HRESULT hr = info->Invoke(self, id, flags, &adapted, result, exception, argumentError);
-        ::VariantClear(argument);
-        return hr;
-    }
-    if (!argument || argument->vt != (VT_BYREF | VT_VARIANT) || !argument->pvarVal)
-        return info->Invoke(self, id, flags, &adapted, result, exception, argumentError);
-
-    VARIANT* variable = argument->pvarVal;
-    if (parameter->kind == ScriptArray::BytesInPlace) {
-        if (variable->vt == (VT_ARRAY | VT_UI1) || variable->vt == (VT_ARRAY | VT_I1)) {
-            argument->vt = VT_BYREF | VT_ARRAY | VT_UI1;
-            argument->pparray = &variable->parray;
-        } else if (variable->vt == (VT_BYREF | VT_ARRAY | VT_UI1) ||
-                   variable->vt == (VT_BYREF | VT_ARRAY | VT_I1)) {
-            argument->vt = VT_BYREF | VT_ARRAY | VT_UI1;
-            argument->pparray = variable->pparray;
-        }
-        return info->Invoke(self, id, flags, &adapted, result, exception, argumentError);
-    }
-
-    // The port list: the method fills a new list, which replaces what the variable held.
-    SAFEARRAY* list = nullptr;
-    argument->vt = VT_BYREF | VT_ARRAY | VT_BSTR;
-    argument->pparray = &list;
-    HRESULT hr = info->Invoke(self, id, flags, &adapted, result, exception, argumentError);
-    UniqueSafeArray owned(list);
-    if (FAILED(hr) || !owned) return hr;
-    // An array its owner pinned (For Each locks it; fixed arrays can't be
-    // re-created) stays as it is.
-    if ((variable->vt & VT_ARRAY) && !(variable->vt & VT_BYREF) && variable->parray &&
-        (variable->parray->cLocks > 0 || IsFixedInPlace(variable->parray)))
-        return E_INVALIDARG;
-    SAFEARRAY* strings = nullptr;
-    RETURN_IF_FAILED(ToVariantStrings(owned.get(), &strings));
-    UniqueSafeArray converted(strings);
-    // What the variable held goes only when it can be let go: never orphaned.
-    RETURN_IF_FAILED(::VariantClear(variable));
-    strings = converted.release();
-    variable->vt = VT_ARRAY | VT_VARIANT;
-    variable->parray = strings;
-    return hr;
+    if (kind.adaptsValue(argument->vt)) return kind.invokeWithValue(call, *argument);
+    if (!(argument->vt & VT_BYREF)) return InvokeWithCopy(call, *argument);
+    if (argument->vt != (VT_BYREF | VT_VARIANT) || !argument->pvarVal) return call.Invoke();
+    return kind.invokeWithVariable(call, *argument, *argument->pvarVal);
 }
 
 }  // namespace
+
+const ScriptArrayKind kBytesInPlace = {&IsByteArrayReference, &IsByteArray, &InvokeWithBytesValue,
+                                       &InvokeWithBytesVariable};
 
 HRESULT InvokeWithScriptArrays(ITypeInfo* info, ScriptArrayTable arrays, IDispatch* self, DISPID id, WORD flags,
                                DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
@@ -192,8 +140,8 @@ HRESULT InvokeWithScriptArrays(ITypeInfo* info, ScriptArrayTable arrays, IDispat
     // parameter, and the script forms replace an argument.
     PositionalArguments arranged;
     RETURN_IF_FAILED(arranged.Arrange(info, id, flags, *params, argumentError));
-    const HRESULT hr =
-        InvokeAdapted(info, arrays, self, id, flags, *arranged.Params(), result, exception, argumentError);
+    const ScriptArrayCall call{info, self, id, flags, arranged.Params(), result, exception, argumentError};
+    const HRESULT hr = InvokeAdapted(call, arrays);
     if (argumentError && (hr == DISP_E_TYPEMISMATCH || hr == DISP_E_PARAMNOTFOUND))
         *argumentError = arranged.CallerIndex(*argumentError);
     return hr;

@@ -1,13 +1,11 @@
 #pragma once
 // Script engines pass every variable by reference as a VARIANT
 // (VT_BYREF | VT_VARIANT).  The type-library dispatch refuses that form for
-// typed array parameters, so no script could call them; this adapts the
-// three such parameters of the library before the call:
-//  - the in-place byte arrays of the main-endpoint transfers receive the array
-//    that the script's variable holds, and the method works on it in place;
-//  - the port list of EnumeratePorts starts empty and comes back into the
-//    variable as an array of VARIANT strings, which every script engine can
-//    index and loop over.
+// typed array parameters, so no script could call them; this adapts such
+// parameters before the call, each by the adapter of its kind:
+//  - kBytesInPlace, here: the in-place byte arrays of transfers receive the
+//    array that the script's variable holds, and the method works on it in place;
+//  - a class may bring a kind of its own (the enumerator's port list).
 // Each class declares its own such parameters in a table that the object map
 // hands to its dispatch.
 #include <windows.h>
@@ -17,12 +15,41 @@
 
 namespace tarn {
 
-enum class ScriptArray { BytesInPlace, PortList };
+// One call through the type information, on an argument list of our own
+// whose arguments the adapters may replace.
+struct ScriptArrayCall {
+    ITypeInfo* info;
+    IDispatch* self;
+    DISPID id;
+    WORD flags;
+    DISPPARAMS* params;
+    VARIANT* result;
+    EXCEPINFO* exception;
+    UINT* argumentError;
+
+    HRESULT Invoke() const noexcept { return info->Invoke(self, id, flags, params, result, exception, argumentError); }
+};
+
+// How one kind of array parameter meets what scripts pass.  The frame refuses
+// any reference the kind does not take, and hands a copy of any other value
+// to the method; the kind adapts its own arrays passed by value, and the
+// script's variable.
+struct ScriptArrayKind {
+    // The array references the method takes as they are.
+    bool (*takesReference)(VARTYPE vt) noexcept;
+    // The arrays passed by value that invokeWithValue adapts.
+    bool (*adaptsValue)(VARTYPE vt) noexcept;
+    HRESULT (*invokeWithValue)(const ScriptArrayCall& call, VARIANT& argument) noexcept;
+    // The argument is VT_BYREF | VT_VARIANT, the variable what it points to.
+    HRESULT (*invokeWithVariable)(const ScriptArrayCall& call, VARIANT& argument, VARIANT& variable) noexcept;
+};
+
+extern const ScriptArrayKind kBytesInPlace;
 
 struct ScriptArrayParameter {
     DISPID method;
     UINT position;  // of the parameter, counted from the left from 0
-    ScriptArray kind;
+    const ScriptArrayKind* kind;
 };
 
 struct ScriptArrayTable {

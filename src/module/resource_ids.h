@@ -1,7 +1,4 @@
 #pragma once
-// Resource identifiers of the module (shared by the resource script and the code).
+// Resource identifiers of the module (shared by the resource script and the
+// code); the classes' registrar scripts are 101 upwards (classes.rc).
 #define IDS_PROJNAME 100
-#define IDR_RS232DRIVER 101
-#define IDR_USBDRIVER 102
-#define IDR_RS232DIGITALIODRIVER 104
-#define IDR_DRIVERENUMERATOR 105

@@ -1,6 +1,10 @@
 #include "platform/serial_line.h"
 
 namespace tarn {
+namespace {
+constexpr DWORD kTimeoutPerByteMs = 4;
+constexpr DWORD kTimeoutConstantMs = 200;
+}  // namespace
 
 bool ConfigureRawLine(HANDLE port, DWORD baudRate) noexcept {
     DCB dcb{};
@@ -11,20 +15,33 @@ bool ConfigureRawLine(HANDLE port, DWORD baudRate) noexcept {
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
     dcb.fBinary = 1;
-    dcb.fParity = 0;
-    dcb.fOutxCtsFlow = 0;
-    dcb.fOutxDsrFlow = 0;
+    // No parity check, no flow control of any kind, no error or null-byte
+    // replacement, and no abort on an error.
+    dcb.fParity = dcb.fErrorChar = dcb.fNull = dcb.fAbortOnError = 0;
+    dcb.fOutxCtsFlow = dcb.fOutxDsrFlow = dcb.fDsrSensitivity = 0;
+    dcb.fTXContinueOnXoff = dcb.fOutX = dcb.fInX = 0;
     dcb.fDtrControl = DTR_CONTROL_DISABLE;
-    dcb.fDsrSensitivity = 0;
-    dcb.fTXContinueOnXoff = 0;
-    dcb.fOutX = 0;
-    dcb.fInX = 0;
-    dcb.fErrorChar = 0;
-    dcb.fNull = 0;
     dcb.fRtsControl = RTS_CONTROL_DISABLE;
-    dcb.fAbortOnError = 0;
     ::SetCommState(port, &dcb);
     return true;
+}
+
+bool SetUpQueuesAndTimeouts(HANDLE port) noexcept {
+    if (!::SetupComm(port, kQueueBytes, kQueueBytes)) return false;
+    COMMTIMEOUTS timeouts{};
+    if (!::GetCommTimeouts(port, &timeouts)) return false;
+    timeouts.ReadIntervalTimeout = 0;  // no limit between bytes
+    timeouts.ReadTotalTimeoutMultiplier = timeouts.WriteTotalTimeoutMultiplier = kTimeoutPerByteMs;
+    timeouts.ReadTotalTimeoutConstant = timeouts.WriteTotalTimeoutConstant = kTimeoutConstantMs;
+    return ::SetCommTimeouts(port, &timeouts) != FALSE;
+}
+
+COMMTIMEOUTS ImmediateReadTimeouts(const COMMTIMEOUTS& kept) noexcept {
+    COMMTIMEOUTS immediate = kept;
+    immediate.ReadIntervalTimeout = MAXDWORD;
+    immediate.ReadTotalTimeoutMultiplier = 0;
+    immediate.ReadTotalTimeoutConstant = 0;
+    return immediate;
 }
 
 }  // namespace tarn

@@ -3,7 +3,7 @@
 #include "automation/byte_array.h"
 #include "automation/error_report.h"
 #include "automation/out_values.h"
-#include "serial/port_settings.h"
+#include "platform/serial_line.h"
 
 namespace tarn {
 
@@ -25,7 +25,7 @@ STDMETHODIMP Rs232Driver::Open(long nPortNumber, VARIANT_BOOL* pbSuccess) {
         SetSuccessFlag(pbSuccess, false);
         return E_FAIL;
     }
-    ApplyLineSettings(port_.get(), baudRate_);
+    ConfigureRawLine(port_.get(), static_cast<DWORD>(baudRate_));
     if (!SetUpQueuesAndTimeouts(port_.get())) {
         port_.reset();  // the port number keeps its previous value
         SetSuccessFlag(pbSuccess, false);
@@ -64,7 +64,7 @@ STDMETHODIMP Rs232Driver::get_BaudRate(long* pnBaudRate) {
 STDMETHODIMP Rs232Driver::put_BaudRate(long value) {
     Lock lock(lock_);
     baudRate_ = value;
-    if (port_) ApplyLineSettings(port_.get(), baudRate_);
+    if (port_) ConfigureRawLine(port_.get(), static_cast<DWORD>(baudRate_));
     return S_OK;
 }
 

@@ -15,8 +15,8 @@ class UsbDriver : public AutomationObject<IUsbDriver, CLSID_UsbDriver> {
 public:
     // Scripts pass their byte arrays in variables: both transfers work in place on the array the variable holds.
     static constexpr ScriptArrayParameter kScriptArrays[] = {
-        {TARN_DISPID_WRITE_MAIN_ENDPOINT, 1, ScriptArray::BytesInPlace},
-        {TARN_DISPID_READ_MAIN_ENDPOINT, 1, ScriptArray::BytesInPlace},
+        {TARN_DISPID_WRITE_MAIN_ENDPOINT, 1, &kBytesInPlace},
+        {TARN_DISPID_READ_MAIN_ENDPOINT, 1, &kBytesInPlace},
     };
 
     STDMETHODIMP Open(ETNDevice etnltDevice, short nDeviceNbr, VARIANT_BOOL* pbSuccess) override;

@@ -49,38 +49,43 @@ extern "C" {
 
 /*
  * Kinds of request a port counts and can be told to fail.  One list serves the
- * enumeration, the names the tool accepts and the counters' layout.
+ * enumeration, the names the tool accepts, the counters' layout and the
+ * driver's mapping of control codes: the kinds of the second list are the
+ * port's serial control requests, IOCTL_SERIAL_<kind>.
  */
-#define TARN_NULLMODEM_REQUEST_KINDS(X)             \
-    X(CREATE, "create")                             \
-    X(CLOSE, "close")                               \
-    X(READ, "read")                                 \
-    X(WRITE, "write")                               \
-    X(SET_BAUD_RATE, "setbaudrate")                 \
-    X(GET_BAUD_RATE, "getbaudrate")                 \
-    X(SET_LINE_CONTROL, "setlinecontrol")           \
-    X(GET_LINE_CONTROL, "getlinecontrol")           \
-    X(SET_HANDFLOW, "sethandflow")                  \
-    X(GET_HANDFLOW, "gethandflow")                  \
-    X(SET_CHARS, "setchars")                        \
-    X(GET_CHARS, "getchars")                        \
-    X(SET_QUEUE_SIZE, "setqueuesize")               \
-    X(SET_TIMEOUTS, "settimeouts")                  \
-    X(GET_TIMEOUTS, "gettimeouts")                  \
-    X(GET_MODEMSTATUS, "getmodemstatus")            \
-    X(SET_DTR, "setdtr")                            \
-    X(CLR_DTR, "clrdtr")                            \
-    X(SET_RTS, "setrts")                            \
-    X(CLR_RTS, "clrrts")                            \
-    X(SET_BREAK_ON, "setbreakon")                   \
-    X(SET_BREAK_OFF, "setbreakoff")                 \
-    X(SET_WAIT_MASK, "setwaitmask")                 \
-    X(GET_WAIT_MASK, "getwaitmask")                 \
-    X(WAIT_ON_MASK, "waitonmask")                   \
-    X(GET_COMMSTATUS, "getcommstatus")              \
-    X(PURGE, "purge")                               \
-    X(GET_PROPERTIES, "getproperties")              \
+#define TARN_NULLMODEM_REQUEST_KINDS(X)    \
+    X(CREATE, "create")                    \
+    X(CLOSE, "close")                      \
+    X(READ, "read")                        \
+    X(WRITE, "write")                      \
+    TARN_NULLMODEM_SERIAL_CONTROL_KINDS(X) \
     X(OTHER, "other")
+
+#define TARN_NULLMODEM_SERIAL_CONTROL_KINDS(X) \
+    X(SET_BAUD_RATE, "setbaudrate")            \
+    X(GET_BAUD_RATE, "getbaudrate")            \
+    X(SET_LINE_CONTROL, "setlinecontrol")      \
+    X(GET_LINE_CONTROL, "getlinecontrol")      \
+    X(SET_HANDFLOW, "sethandflow")             \
+    X(GET_HANDFLOW, "gethandflow")             \
+    X(SET_CHARS, "setchars")                   \
+    X(GET_CHARS, "getchars")                   \
+    X(SET_QUEUE_SIZE, "setqueuesize")          \
+    X(SET_TIMEOUTS, "settimeouts")             \
+    X(GET_TIMEOUTS, "gettimeouts")             \
+    X(GET_MODEMSTATUS, "getmodemstatus")       \
+    X(SET_DTR, "setdtr")                       \
+    X(CLR_DTR, "clrdtr")                       \
+    X(SET_RTS, "setrts")                       \
+    X(CLR_RTS, "clrrts")                       \
+    X(SET_BREAK_ON, "setbreakon")              \
+    X(SET_BREAK_OFF, "setbreakoff")            \
+    X(SET_WAIT_MASK, "setwaitmask")            \
+    X(GET_WAIT_MASK, "getwaitmask")            \
+    X(WAIT_ON_MASK, "waitonmask")              \
+    X(GET_COMMSTATUS, "getcommstatus")         \
+    X(PURGE, "purge")                          \
+    X(GET_PROPERTIES, "getproperties")
 
 enum TARN_NULLMODEM_REQUEST_KIND {
 #define TARN_NULLMODEM_ENUM_KIND(id, text) TARN_NULLMODEM_REQ_##id,

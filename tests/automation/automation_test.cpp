@@ -3,17 +3,14 @@
 #include "automation/byte_array.h"
 #include "automation/error_report.h"
 #include "automation/script_byte_array.h"
+#include "common/byte_arrays.h"
 #include "common/com_test_support.h"
 
 namespace tarn::test {
 namespace {
 
-UniqueSafeArray Bytes(VARTYPE type, LONG lower, std::vector<BYTE> content) {
-    SAFEARRAYBOUND bound{static_cast<ULONG>(content.size()), lower};
-    UniqueSafeArray array(::SafeArrayCreate(type, 1, &bound));
-    SafeArrayDataAccess access(array.get());
-    if (!content.empty()) memcpy(access.data(), content.data(), content.size());
-    return array;
+UniqueSafeArray Bytes(VARTYPE type, LONG lower, const std::vector<BYTE>& content) {
+    return NewByteArray(content, type, lower);
 }
 
 VARIANT Holding(VARTYPE vt, SAFEARRAY* array) {

@@ -1,5 +1,5 @@
 #pragma once
-// Helpers shared by the C++ test programs: a COM apartment per test, objects by
+// Helpers shared by the C++ test programs: a COM apartment per test (apartment.h), objects by
 // ProgID, calls by name through IDispatch, and the thread's error information.
 #include <windows.h>
 #include <oaidl.h>
@@ -11,17 +11,10 @@
 #include <vector>
 
 #include "TarnDriver.h"
+#include "common/apartment.h"
 #include "platform/com_ptr.h"
 
 namespace tarn::test {
-
-// A test fixture whose thread lives in a single-threaded apartment, as a
-// script or Visual Basic client does.
-class ComTest : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_HRESULT_SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)); }
-    void TearDown() override { ::CoUninitialize(); }
-};
 
 template <class T>
 ComPtr<T> CreateByProgId(const wchar_t* progId) {

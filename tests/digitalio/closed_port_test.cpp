@@ -12,16 +12,17 @@ constexpr wchar_t kSource[] = L"TarnDriver.Rs232DigitalIoDriver.1";
 // single-threaded one it calls through a proxy, which refuses null out-pointers
 // itself and always writes [out] values back.
 template <DWORD Apartment>
-class ClosedPortFixture : public ::testing::Test {
+class ClosedPortFixture : public ApartmentTest<Apartment> {
 protected:
     void SetUp() override {
-        ASSERT_HRESULT_SUCCEEDED(::CoInitializeEx(nullptr, Apartment));
+        ApartmentTest<Apartment>::SetUp();
+        if (this->HasFatalFailure()) return;
         driver = CreateDriver();
         ASSERT_TRUE(driver);
     }
     void TearDown() override {
         driver.reset();
-        ::CoUninitialize();
+        ApartmentTest<Apartment>::TearDown();
     }
     void ExpectNotOpen(HRESULT hr, const char* what) {
         SCOPED_TRACE(what);
@@ -125,11 +126,7 @@ TEST_F(ClosedPortScriptTest, LateBoundCallsCarryTheMessage) {
 
 // The monitor thread: one per object, parked (no processor time) while no port
 // is open, and gone promptly once the object is released.
-class MonitorLifeTest : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_HRESULT_SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)); }
-    void TearDown() override { ::CoUninitialize(); }
-};
+using MonitorLifeTest = MtaTest;
 
 TEST_F(MonitorLifeTest, EachObjectHasOneThreadThatEndsPromptlyWithIt) {
     ComPtr<IRs232DigitalIoDriver> warmUp = CreateDriver();  // loads the module and its run time

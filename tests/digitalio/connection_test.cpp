@@ -16,10 +16,11 @@ namespace {
 
 // In the multithreaded apartment the client holds the object itself, not a
 // proxy, so reference counts can be compared exactly.
-class ConnectionTest : public ::testing::Test {
+class ConnectionTest : public MtaTest {
 protected:
     void SetUp() override {
-        ASSERT_HRESULT_SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+        MtaTest::SetUp();
+        if (HasFatalFailure()) return;
         driver = CreateDriver();
         ASSERT_TRUE(driver);
         point = EventsPoint(driver.get());
@@ -28,7 +29,7 @@ protected:
     void TearDown() override {
         point.reset();
         driver.reset();
-        ::CoUninitialize();
+        MtaTest::TearDown();
     }
     std::vector<CONNECTDATA> Connections() {
         std::vector<CONNECTDATA> all;

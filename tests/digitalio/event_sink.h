@@ -7,7 +7,6 @@
 #include <oaidl.h>
 #include <ocidl.h>
 
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <functional>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "TarnDriver.h"
+#include "common/process_resources.h"
 #include "digitalio/event_ids.h"
 #include "platform/com_ptr.h"
 #include "platform/critical_section.h"
@@ -194,15 +194,8 @@ inline HRESULT Disconnect(IUnknown* driver, DWORD cookie) {
 
 // Counts the threads of this process, to see the monitor thread come and go.
 inline size_t ThreadCount() {
-    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return 0;
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    size_t count = 0;
-    for (BOOL more = ::Thread32First(snapshot, &entry); more; more = ::Thread32Next(snapshot, &entry))
-        if (entry.th32OwnerProcessID == ::GetCurrentProcessId()) ++count;
-    ::CloseHandle(snapshot);
-    return count;
+    const long count = CountThreads();
+    return count < 0 ? 0 : static_cast<size_t>(count);
 }
 
 // Waits (pumping) until `done()` holds or `timeoutMs` has passed.

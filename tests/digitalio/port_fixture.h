@@ -33,15 +33,12 @@ private:
 class PortTest : public nulltest::NullModemTest {
 protected:
     void SetUp() override {
-        ASSERT_HRESULT_SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+        ASSERT_HRESULT_SUCCEEDED(apartment_.hr());
         nulltest::NullModemTest::SetUp();
         driver = CreateDriver();
         ASSERT_TRUE(driver);
     }
-    void TearDown() override {
-        driver.reset();
-        ::CoUninitialize();
-    }
+    void TearDown() override { driver.reset(); }
     bool Open(int number = kOurPort) {
         VARIANT_BOOL ok = 0;
         return driver->Open(PortName(number).get(), &ok) == S_OK && ok == 1;
@@ -51,6 +48,9 @@ protected:
         return WaitUntil([&] { return control.State(number).is_open == 0; }, 2000);
     }
     ComPtr<IRs232DigitalIoDriver> driver;
+
+private:
+    ApartmentScope apartment_{COINIT_MULTITHREADED};  // left after the members above
 };
 
 // The events of one line, in arrival order.

@@ -113,23 +113,22 @@ TEST_F(ClosedDriver, ByNameFailuresCarryMessageAndSource) {
     ComPtr<IDispatch> dispatch;
     ASSERT_HRESULT_SUCCEEDED(driver_.As(dispatch));
 
-    {
+    struct Failure {
+        const wchar_t* method;
+        long argument;
+        const wchar_t* description;
+        SCODE scode;
+    };
+    for (const Failure& failure : {Failure{L"Write", 5, L"variant type mismatch", E_INVALIDARG},
+                                   Failure{L"Read", 3, L"ReadFile failed", E_FAIL}}) {
+        SCOPED_TRACE(testing::Message() << failure.method);
         Variant result;
         CallResult outcome;
-        CallByName(dispatch.get(), L"Write", DISPATCH_METHOD, {Long(5)}, &result, outcome);
+        CallByName(dispatch.get(), failure.method, DISPATCH_METHOD, {Long(failure.argument)}, &result, outcome);
         EXPECT_EQ(DISP_E_EXCEPTION, outcome.hr);
-        EXPECT_EQ(L"variant type mismatch", outcome.Description());
+        EXPECT_EQ(failure.description, outcome.Description());
         EXPECT_EQ(L"TarnDriver.Rs232Driver.1", outcome.Source());
-        EXPECT_EQ(E_INVALIDARG, outcome.exception.scode);
-    }
-    {
-        Variant result;
-        CallResult outcome;
-        CallByName(dispatch.get(), L"Read", DISPATCH_METHOD, {Long(3)}, &result, outcome);
-        EXPECT_EQ(DISP_E_EXCEPTION, outcome.hr);
-        EXPECT_EQ(L"ReadFile failed", outcome.Description());
-        EXPECT_EQ(L"TarnDriver.Rs232Driver.1", outcome.Source());
-        EXPECT_EQ(E_FAIL, outcome.exception.scode);
+        EXPECT_EQ(failure.scode, outcome.exception.scode);
         EXPECT_EQ(VT_EMPTY, result.vt);
     }
     {

@@ -21,7 +21,7 @@ namespace {
 constexpr double kAtOnceMs = 180;      // a read that must not wait for the 200 ms constant
 constexpr double kSlackMs = 2500;      // scheduling and Wine overhead above a time-out
 
-class PortTest : public MtaTest, public ::testing::WithParamInterface<PortPair> {
+class LinkedPortsTest : public MtaTest, public ::testing::WithParamInterface<PortPair> {
 protected:
     void SetUp() override {
         MtaTest::SetUp();
@@ -59,7 +59,7 @@ void Misconfigure(long port) {
     ::CloseHandle(handle);
 }
 
-TEST_P(PortTest, OpenAppliesLineSettingsQueuesAndTimeouts) {
+TEST_P(LinkedPortsTest, OpenAppliesLineSettingsQueuesAndTimeouts) {
     Misconfigure(Near());
     ComPtr<IRs232Driver> driver = NewDriver();
     ASSERT_EQ(S_OK, driver->put_BaudRate(19200));
@@ -110,7 +110,7 @@ TEST_P(PortTest, OpenAppliesLineSettingsQueuesAndTimeouts) {
     EXPECT_EQ(4096u, properties.dwCurrentTxQueue);
 }
 
-TEST_P(PortTest, BaudRateWrittenWhileOpenAppliesAtOnce) {
+TEST_P(LinkedPortsTest, BaudRateWrittenWhileOpenAppliesAtOnce) {
     ComPtr<IRs232Driver> driver = OpenDriver(Near());
     HANDLE port = TheCommHandle();
     DCB dcb{};
@@ -130,7 +130,7 @@ TEST_P(PortTest, BaudRateWrittenWhileOpenAppliesAtOnce) {
     EXPECT_EQ(12345, back);
 }
 
-TEST_P(PortTest, TwoObjectsOnTheTwoEndsTalkBothWays) {
+TEST_P(LinkedPortsTest, TwoObjectsOnTheTwoEndsTalkBothWays) {
     ComPtr<IRs232Driver> a = OpenDriver(Near());
     ComPtr<IRs232Driver> b = OpenDriver(Far());
     Bytes every(256);
@@ -148,7 +148,7 @@ TEST_P(PortTest, TwoObjectsOnTheTwoEndsTalkBothWays) {
     EXPECT_EQ(reply, HandedOut(back));
 }
 
-TEST_P(PortTest, ShortReadWaitsItsTimeOutAndDropsWhatCame) {
+TEST_P(LinkedPortsTest, ShortReadWaitsItsTimeOutAndDropsWhatCame) {
     ComPtr<IRs232Driver> reader = OpenDriver(Near());
     ComPtr<IRs232Driver> writer = OpenDriver(Far());
 
@@ -180,7 +180,7 @@ TEST_P(PortTest, ShortReadWaitsItsTimeOutAndDropsWhatCame) {
     EXPECT_TRUE(HandedOut(rest).empty());
 }
 
-TEST_P(PortTest, ReadOfZeroReturnsAnEmptyArrayAtOnce) {
+TEST_P(LinkedPortsTest, ReadOfZeroReturnsAnEmptyArrayAtOnce) {
     ComPtr<IRs232Driver> reader = OpenDriver(Near());
     ComPtr<IRs232Driver> writer = OpenDriver(Far());
     EXPECT_EQ(S_OK, WriteBytes(writer.get(), {7, 8, 9}));
@@ -197,7 +197,7 @@ TEST_P(PortTest, ReadOfZeroReturnsAnEmptyArrayAtOnce) {
     EXPECT_EQ((Bytes{7, 8, 9}), HandedOut(three));
 }
 
-TEST_P(PortTest, ReadAvailableBytesReturnsAtOnceAndRestoresTimeouts) {
+TEST_P(LinkedPortsTest, ReadAvailableBytesReturnsAtOnceAndRestoresTimeouts) {
     ComPtr<IRs232Driver> reader = OpenDriver(Near());
     ComPtr<IRs232Driver> writer = OpenDriver(Far());
 
@@ -219,7 +219,7 @@ TEST_P(PortTest, ReadAvailableBytesReturnsAtOnceAndRestoresTimeouts) {
     ClearErrorInfo();
 }
 
-TEST_P(PortTest, ReadAvailableBytesDeliversAtMost4096AndKeepsTheRest) {
+TEST_P(LinkedPortsTest, ReadAvailableBytesDeliversAtMost4096AndKeepsTheRest) {
     ComPtr<IRs232Driver> reader = OpenDriver(Near());
     ComPtr<IRs232Driver> writer = OpenDriver(Far());
     const Bytes sent = Pattern(5000, 1);
@@ -239,7 +239,7 @@ TEST_P(PortTest, ReadAvailableBytesDeliversAtMost4096AndKeepsTheRest) {
     EXPECT_EQ(sent, got);
 }
 
-TEST_P(PortTest, WriteTakesSignedArraysAndAnyLowerBound) {
+TEST_P(LinkedPortsTest, WriteTakesSignedArraysAndAnyLowerBound) {
     ComPtr<IRs232Driver> a = OpenDriver(Near());
     ComPtr<IRs232Driver> b = OpenDriver(Far());
 
@@ -262,7 +262,7 @@ TEST_P(PortTest, WriteTakesSignedArraysAndAnyLowerBound) {
     EXPECT_EQ((Bytes{0xFF, 0x80, 0x00, 0x7F, 10, 11, 12, 13, 20, 21, 22}), HandedOut(got));
 }
 
-TEST_P(PortTest, RefusedWritesSendNothing) {
+TEST_P(LinkedPortsTest, RefusedWritesSendNothing) {
     ComPtr<IRs232Driver> a = OpenDriver(Near());
     ComPtr<IRs232Driver> b = OpenDriver(Far());
 
@@ -274,7 +274,7 @@ TEST_P(PortTest, RefusedWritesSendNothing) {
     EXPECT_TRUE(HandedOut(got).empty());
 }
 
-TEST_P(PortTest, OpenAgainReleasesTheHeldPortFirst) {
+TEST_P(LinkedPortsTest, OpenAgainReleasesTheHeldPortFirst) {
     ComPtr<IRs232Driver> driver = OpenDriver(Near());
     VARIANT_BOOL ok = 0;
     EXPECT_EQ(S_OK, driver->Open(Near(), &ok));
@@ -303,7 +303,7 @@ TEST_P(PortTest, OpenAgainReleasesTheHeldPortFirst) {
     EXPECT_TRUE(OpenCommHandles().empty());
 }
 
-TEST_P(PortTest, CallsOnOneObjectAreSerialised) {
+TEST_P(LinkedPortsTest, CallsOnOneObjectAreSerialised) {
     ComPtr<IRs232Driver> driver = OpenDriver(Near());
     IRs232Driver* shared = driver.get();
     std::atomic<bool> reading{false};
@@ -332,7 +332,7 @@ TEST_P(PortTest, CallsOnOneObjectAreSerialised) {
     EXPECT_TRUE(OpenCommHandles().empty());
 }
 
-TEST_P(PortTest, ByNameTransfersAsScriptsCallThem) {
+TEST_P(LinkedPortsTest, ByNameTransfersAsScriptsCallThem) {
     ComPtr<IRs232Driver> a = OpenDriver(Near());
     ComPtr<IRs232Driver> b = OpenDriver(Far());
     ComPtr<IDispatch> sender, receiver;
@@ -370,7 +370,7 @@ TEST_P(PortTest, ByNameTransfersAsScriptsCallThem) {
     EXPECT_TRUE(HandedOut(nothing).empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Pair, PortTest, ::testing::Values(SERIAL_PAIR),
+INSTANTIATE_TEST_SUITE_P(Pair, LinkedPortsTest, ::testing::Values(SERIAL_PAIR),
                          [](const ::testing::TestParamInfo<PortPair>& info) { return std::string(info.param.kind); });
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/byte_arrays.h"
 #include "common/com_test_support.h"
 #include "common/stopwatch.h"
 
@@ -38,18 +39,8 @@ inline PortPair PtyPair() {
     return pair;
 }
 
-// Every test thread joins the multithreaded apartment: the class is "Both", so
-// its pointer may be used from any thread of it.
-class MtaTest : public ::testing::Test {
-protected:
-    void SetUp() override { ASSERT_HRESULT_SUCCEEDED(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)); }
-    void TearDown() override { ::CoUninitialize(); }
-};
-
-struct ApartmentScope {
-    ApartmentScope() { ::CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
-    ~ApartmentScope() { ::CoUninitialize(); }
-};
+// Every test thread joins the multithreaded apartment (MtaTest, ApartmentScope):
+// the class is "Both", so its pointer may be used from any thread of it.
 
 inline ComPtr<IRs232Driver> NewDriver() { return CreateByProgId<IRs232Driver>(L"TarnDriver.Rs232Driver"); }
 
@@ -62,19 +53,6 @@ inline ComPtr<IRs232Driver> OpenDriver(long port) {
     EXPECT_EQ(S_OK, driver->Open(port, &ok)) << "COM" << port;
     EXPECT_EQ(1, ok);
     return driver;
-}
-
-// A byte array of any element type and lower bound, in a self-clearing VARIANT.
-inline void MakeArray(Variant& out, const Bytes& bytes, VARTYPE elementType = VT_UI1, LONG lowerBound = 0) {
-    SAFEARRAYBOUND bound{static_cast<ULONG>(bytes.size()), lowerBound};
-    SAFEARRAY* array = ::SafeArrayCreate(elementType, 1, &bound);
-    void* data = nullptr;
-    ::SafeArrayAccessData(array, &data);
-    if (!bytes.empty()) memcpy(data, bytes.data(), bytes.size());
-    ::SafeArrayUnaccessData(array);
-    ::VariantClear(&out);
-    out.vt = VT_ARRAY | elementType;
-    out.parray = array;
 }
 
 inline Bytes ArrayBytes(SAFEARRAY* array) {

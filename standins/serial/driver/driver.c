@@ -67,7 +67,7 @@ static NTSTATUS set_link(const WCHAR *device_name, const WCHAR *link_name, BOOLE
     NTSTATUS status;
     RtlInitUnicodeString(&name, device_name);
     RtlInitUnicodeString(&link, link_name);
-    status = IoCreateSymbolicLink(&link, &name);
+    status = set_standin_link(&link, &name, TRUE);
     *linked = NT_SUCCESS(status);
     return status;
 }
@@ -77,7 +77,7 @@ static void remove_link(const WCHAR *link_name, BOOLEAN *linked)
     UNICODE_STRING link;
     if (*linked) {
         RtlInitUnicodeString(&link, link_name);
-        IoDeleteSymbolicLink(&link);
+        set_standin_link(&link, NULL, FALSE);
         *linked = FALSE;
     }
 }
@@ -126,16 +126,8 @@ static NTSTATUS create_device_object(PDRIVER_OBJECT driver, const WCHAR *device_
                                      ULONG extension_size, PDEVICE_OBJECT *device)
 {
     UNICODE_STRING name;
-    NTSTATUS status;
-
     RtlInitUnicodeString(&name, device_name);
-    status = IoCreateDevice(driver, extension_size, &name, type, 0, FALSE, device);
-    if (!NT_SUCCESS(status))
-        return status;
-    RtlZeroMemory((*device)->DeviceExtension, extension_size);
-    (*device)->Flags |= DO_BUFFERED_IO;
-    (*device)->Flags &= ~DO_DEVICE_INITIALIZING;
-    return STATUS_SUCCESS;
+    return create_standin_device(driver, &name, type, extension_size, device);
 }
 
 /* A port of the cable, not yet wired to its peer nor named for clients. */

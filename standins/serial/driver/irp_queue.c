@@ -1,9 +1,10 @@
 /* Pending requests: cancellable lists guarded by the driver lock, and the list
  * of finished requests that are completed once the lock is released. */
 #include "nullmodem.h"
+#include "request_queue.h"
 
-#define ENTRY(irp) (&(irp)->Tail.Overlay.ListEntry)
-#define IRP_OF(entry) CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry)
+#define ENTRY(irp) QUEUED_ENTRY(irp)
+#define IRP_OF(entry) QUEUED_IRP(entry)
 
 void done_init(DoneList *done)
 {
@@ -40,8 +41,7 @@ static VOID NTAPI cancel_pending(PDEVICE_OBJECT device, PIRP irp)
         information = port->write_started ? port->write_sent : 0; /* what went out stays sent */
         port->write_started = FALSE;
     }
-    RemoveEntryList(ENTRY(irp));
-    InitializeListHead(ENTRY(irp));
+    unlink_queued(irp);
     KeReleaseSpinLock(&port->modem->lock, irql);
 
     irp->IoStatus.Status = STATUS_CANCELLED;
@@ -52,27 +52,21 @@ static VOID NTAPI cancel_pending(PDEVICE_OBJECT device, PIRP irp)
 
 NTSTATUS queue_request(LIST_ENTRY *list, PIRP irp)
 {
-    IoSetCancelRoutine(irp, cancel_pending);
-    if (irp->Cancel && IoSetCancelRoutine(irp, NULL) != NULL)
+    if (!park_cancellable(list, irp, cancel_pending))
         return STATUS_CANCELLED; /* cancelled before it was queued */
-    /* if a cancel already took the routine, it runs once the lock is free and unlinks the entry */
     IoMarkIrpPending(irp);
-    InsertTailList(list, ENTRY(irp));
     return STATUS_PENDING;
 }
 
 PIRP peek_head(LIST_ENTRY *list)
 {
-    return IsListEmpty(list) ? NULL : IRP_OF(list->Flink);
+    return first_queued(list);
 }
 
+/* A request being cancelled stays at its place: its cancel routine looks there. */
 BOOLEAN take_irp(PIRP irp)
 {
-    if (IoSetCancelRoutine(irp, NULL) == NULL)
-        return FALSE; /* its cancel routine is waiting for the lock and will finish it */
-    RemoveEntryList(ENTRY(irp));
-    InitializeListHead(ENTRY(irp));
-    return TRUE;
+    return take_queued(irp);
 }
 
 void fail_all(LIST_ENTRY *list, DoneList *done, NTSTATUS status)

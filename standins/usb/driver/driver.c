@@ -49,7 +49,7 @@ static NTSTATUS set_link(const WCHAR *device_name, const WCHAR *link_name, BOOLE
     UNICODE_STRING target, link;
     init_name(&target, target_buffer, 48, L"\\Device\\TarnUsb", device_name);
     init_name(&link, link_buffer, 48, L"\\DosDevices\\", link_name);
-    return present ? IoCreateSymbolicLink(&link, &target) : IoDeleteSymbolicLink(&link);
+    return set_standin_link(&link, &target, present);
 }
 
 /* A buffered-I/O device object under \Device\TarnUsb<name>, its extension zeroed. */
@@ -58,14 +58,8 @@ static NTSTATUS create_device_object(PDRIVER_OBJECT driver, const WCHAR *name, U
 {
     WCHAR buffer[48];
     UNICODE_STRING device_name;
-    NTSTATUS status;
     init_name(&device_name, buffer, 48, L"\\Device\\TarnUsb", name);
-    status = IoCreateDevice(driver, extension_size, &device_name, FILE_DEVICE_UNKNOWN, 0, FALSE, object);
-    if (!NT_SUCCESS(status))
-        return status;
-    (*object)->Flags |= DO_BUFFERED_IO;
-    RtlZeroMemory((*object)->DeviceExtension, extension_size);
-    return STATUS_SUCCESS;
+    return create_standin_device(driver, &device_name, FILE_DEVICE_UNKNOWN, extension_size, object);
 }
 
 /* ---- Parameters ---- */

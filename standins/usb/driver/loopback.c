@@ -14,9 +14,7 @@ NTSTATUS loopback_init(Loopback *loopback, ULONG capacity)
 
 void loopback_free(Loopback *loopback)
 {
-    if (loopback->buffer)
-        ExFreePoolWithTag(loopback->buffer, TAG_STANDIN);
-    loopback->buffer = NULL;
+    FREE_POOL_BLOCK(loopback->buffer);
 }
 
 /* All or nothing: FALSE if the bytes do not fit. */

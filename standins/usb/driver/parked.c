@@ -1,6 +1,7 @@
 /* Queues of pending requests that their callers can cancel (CancelIo, closing
    the handle) while they wait. */
 #include "standin.h"
+#include "request_queue.h"
 
 static VOID NTAPI cancel_parked(PDEVICE_OBJECT object, PIRP irp)
 {
@@ -8,7 +9,7 @@ static VOID NTAPI cancel_parked(PDEVICE_OBJECT object, PIRP irp)
     KIRQL irql;
     IoReleaseCancelSpinLock(irp->CancelIrql);
     KeAcquireSpinLock(&device->standin->lock, &irql);
-    RemoveEntryList(&irp->Tail.Overlay.ListEntry);
+    unlink_queued(irp);
     KeReleaseSpinLock(&device->standin->lock, irql);
     complete_request(device, irp, STATUS_CANCELLED, 0);
 }
@@ -18,23 +19,14 @@ static VOID NTAPI cancel_parked(PDEVICE_OBJECT object, PIRP irp)
 BOOLEAN park_request_locked(LIST_ENTRY *queue, PIRP irp)
 {
     IoMarkIrpPending(irp);
-    IoSetCancelRoutine(irp, cancel_parked);
-    if (irp->Cancel && IoSetCancelRoutine(irp, NULL) != NULL)
-        return FALSE;
-    InsertTailList(queue, &irp->Tail.Overlay.ListEntry);
-    return TRUE;
+    return park_cancellable(queue, irp, cancel_parked);
 }
 
 /* Takes a request out of its queue unless its cancel routine already runs;
    that routine then finds the entry unlinked and completes the request itself. */
 BOOLEAN unpark_locked(PIRP irp)
 {
-    RemoveEntryList(&irp->Tail.Overlay.ListEntry);
-    if (IoSetCancelRoutine(irp, NULL) == NULL) {
-        InitializeListHead(&irp->Tail.Overlay.ListEntry);
-        return FALSE;
-    }
-    return TRUE;
+    return take_queued_or_drop(irp);
 }
 
 /* Moves the queue's requests (only those of one file, if given) to `taken`. */
@@ -42,12 +34,12 @@ void unpark_all_locked(LIST_ENTRY *queue, PFILE_OBJECT only_file, LIST_ENTRY *ta
 {
     LIST_ENTRY *entry = queue->Flink;
     while (entry != queue) {
-        PIRP irp = CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry);
+        PIRP irp = QUEUED_IRP(entry);
         entry = entry->Flink;
         if (only_file && IoGetCurrentIrpStackLocation(irp)->FileObject != only_file)
             continue;
         if (unpark_locked(irp))
-            InsertTailList(taken, &irp->Tail.Overlay.ListEntry);
+            InsertTailList(taken, QUEUED_ENTRY(irp));
     }
 }
 
@@ -55,7 +47,7 @@ void unpark_all_locked(LIST_ENTRY *queue, PFILE_OBJECT only_file, LIST_ENTRY *ta
 void complete_taken(UsbDevice *device, LIST_ENTRY *taken, NTSTATUS status)
 {
     while (!IsListEmpty(taken)) {
-        PIRP irp = CONTAINING_RECORD(RemoveHeadList(taken), IRP, Tail.Overlay.ListEntry);
+        PIRP irp = QUEUED_IRP(RemoveHeadList(taken));
         complete_request(device, irp, status, 0);
     }
 }

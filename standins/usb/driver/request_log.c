@@ -15,9 +15,7 @@ NTSTATUS log_init(RequestLog *log)
 
 void log_free(RequestLog *log)
 {
-    if (log->entries)
-        ExFreePoolWithTag(log->entries, TAG_STANDIN);
-    log->entries = NULL;
+    FREE_POOL_BLOCK(log->entries);
 }
 
 static TarnUsbLogEntry *entry_of(RequestLog *log, ULONG sequence)

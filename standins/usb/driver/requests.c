@@ -5,11 +5,7 @@
  * which a read completes once all its bytes have been written.
  */
 #include "standin.h"
-
-static PIRP first_parked(LIST_ENTRY *queue)
-{
-    return IsListEmpty(queue) ? NULL : CONTAINING_RECORD(queue->Flink, IRP, Tail.Overlay.ListEntry);
-}
+#include "request_queue.h"
 
 static BOOLEAN take_armed_failure_locked(UsbDevice *device, ULONG code, NTSTATUS *status)
 {
@@ -127,7 +123,7 @@ static NTSTATUS lock_request_locked(UsbDevice *device, OpenFile *file, ULONG cod
 static void serve_pending_reads_locked(UsbDevice *device, LIST_ENTRY *served)
 {
     PIRP irp;
-    while ((irp = first_parked(&device->pending_reads)) != NULL) {
+    while ((irp = first_queued(&device->pending_reads)) != NULL) {
         ULONG length = IoGetCurrentIrpStackLocation(irp)->Parameters.Read.Length;
         if (length > device->loopback.count)
             break;

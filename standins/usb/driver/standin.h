@@ -12,6 +12,13 @@
 #include "usb_control.h"
 
 #define TAG_STANDIN 0x55726E54u /* "TnrU" in pool dumps */
+/* Frees a block of the driver's pool, if one is held, and forgets it. */
+#define FREE_POOL_BLOCK(pointer)                         \
+    do {                                                 \
+        if (pointer)                                     \
+            ExFreePoolWithTag((pointer), TAG_STANDIN);   \
+        (pointer) = NULL;                                \
+    } while (0)
 #define MAX_DEVICES_PER_KIND 16
 #define DEFAULT_DEVICES_PER_KIND 2
 #define DEFAULT_LOOPBACK_BYTES (1024 * 1024)
