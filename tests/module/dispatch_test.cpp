@@ -162,6 +162,19 @@ TEST_F(Dispatch, PinnedVariableKeepsItsArray) {
         held->fFeatures &= ~pin;
         ::SafeArrayDestroy(held);
     }
+    // A value of a type the platform does not know cannot be cleared: it stays, and the list is not put there.
+    VARIANT unknown;
+    unknown.vt = 0x7FFF;
+    unknown.lVal = 42;
+    VARIANTARG unknownRef;
+    unknownRef.vt = VT_BYREF | VT_VARIANT;
+    unknownRef.pvarVal = &unknown;
+    Variant family(L"serial");
+    CallResult outcome;
+    CallByName(enumerator.get(), L"EnumeratePorts", DISPATCH_METHOD, {family, unknownRef}, nullptr, outcome);
+    EXPECT_EQ(outcome.hr, DISP_E_BADVARTYPE);
+    EXPECT_EQ(unknown.vt, 0x7FFF);
+    EXPECT_EQ(unknown.lVal, 42);
 }
 
 // The port list's place takes the port list: another reference there is a
