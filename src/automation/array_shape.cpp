@@ -2,13 +2,13 @@
 
 namespace tarn {
 
-bool DimensionLength(SAFEARRAY* array, UINT dimension, ULONG& count) noexcept {
-    LONG lower = 0, upper = -1;
-    if (FAILED(::SafeArrayGetLBound(array, dimension, &lower)) ||
-        FAILED(::SafeArrayGetUBound(array, dimension, &upper)))
-        return false;
-    count = static_cast<ULONG>(upper) - static_cast<ULONG>(lower) + 1u;
-    return true;
+// The descriptor holds the bounds last dimension first.
+ULONG DimensionLength(const SAFEARRAY* array, UINT dimension) noexcept {
+    return array->rgsabound[array->cDims - dimension].cElements;
+}
+
+LONG DimensionLowerBound(const SAFEARRAY* array, UINT dimension) noexcept {
+    return array->rgsabound[array->cDims - dimension].lLbound;
 }
 
 ULONGLONG CellsWithData(SAFEARRAY* array) noexcept {
@@ -16,8 +16,7 @@ ULONGLONG CellsWithData(SAFEARRAY* array) noexcept {
     if (dimensions == 0) return 0;
     ULONGLONG cells = 1;
     for (UINT d = 1; d <= dimensions; ++d) {
-        ULONG length = 0;
-        if (!DimensionLength(array, d, length)) return 0;
+        const ULONG length = DimensionLength(array, d);
         if (length == 0) return 0;
         // Past this, no dimension could be addressed in any process.
         if (cells > MAXDWORD) return 0;

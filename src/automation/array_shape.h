@@ -7,10 +7,12 @@
 
 namespace tarn {
 
-// Element count of one dimension (counted from 1); false when it can't be read.
-// Exact for every lower bound: the upper bound wraps with the count, so the
-// difference is taken modulo 2^32 rather than as a (overflowing) signed sum.
-bool DimensionLength(SAFEARRAY* array, UINT dimension, ULONG& count) noexcept;
+// Element count and lower bound of one dimension, counted from 1 as the
+// platform counts them; the caller has checked that the array has it.  Read
+// from the descriptor, so exact for every lower bound (an upper bound would
+// wrap with the count).
+ULONG DimensionLength(const SAFEARRAY* array, UINT dimension) noexcept;
+LONG DimensionLowerBound(const SAFEARRAY* array, UINT dimension) noexcept;
 
 // The number of cells of all dimensions together: 0 when any dimension is
 // empty or no data lies behind the array.  Never more than its data bytes.

@@ -25,10 +25,8 @@ ByteArrayInput::ByteArrayInput(const VARIANT& value, Dimensions required) noexce
     const UINT dims = array ? ::SafeArrayGetDim(array) : 0;
     if (required == Dimensions::ExactlyOne && dims != 1) return;
     if (!array || dims == 0) return;
-    if (!DimensionLength(array, 1, size_) || !access_.Open(array)) {
-        size_ = 0;
-        return;
-    }
+    if (!access_.Open(array)) return;
+    size_ = DimensionLength(array, 1);
     // The count comes from dimension 1, but another dimension may be empty:
     // never more bytes than the array has cells.
     const ULONGLONG cells = CellsWithData(array);
@@ -48,9 +46,8 @@ void HandOutByteArray(UniqueSafeArray array, VARIANT* out) noexcept {
 }
 
 HRESULT CheckInPlaceByteArray(SAFEARRAY* array, LONG count) noexcept {
-    ULONG elements = 0;
-    if (!array || ::SafeArrayGetDim(array) != 1 || !DimensionLength(array, 1, elements))
-        return E_INVALIDARG;
+    if (!array || ::SafeArrayGetDim(array) != 1) return E_INVALIDARG;
+    const ULONG elements = DimensionLength(array, 1);
     // Device bytes go over the elements: anything but plain bytes would be
     // corrupted, and strings or interfaces in it later freed as pointers.
     if (!HoldsPlainBytes(array)) return E_INVALIDARG;

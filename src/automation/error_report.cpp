@@ -2,10 +2,6 @@
 
 #include <oleauto.h>
 
-#include <memory>
-#include <new>
-#include <string.h>
-
 #include "platform/com_ptr.h"
 
 namespace tarn {
@@ -35,16 +31,6 @@ HRESULT ReportError(REFCLSID reporter, const wchar_t* message, HRESULT hr) noexc
     const HRESULT result = ReportErrorFrom(progId, GUID_NULL, message, hr);
     ::CoTaskMemFree(progId);
     return result;
-}
-
-HRESULT ReportError(REFCLSID reporter, const char* message, HRESULT hr) noexcept {
-    if (!message) return ReportError(reporter, static_cast<const wchar_t*>(nullptr), hr);
-    const int length = static_cast<int>(strlen(message)) + 1;
-    std::unique_ptr<wchar_t[]> wide(new (std::nothrow) wchar_t[length]);
-    if (!wide) return ReportError(reporter, static_cast<const wchar_t*>(nullptr), hr);
-    wide[0] = L'\0';
-    ::MultiByteToWideChar(CP_ACP, 0, message, length, wide.get(), length);
-    return ReportError(reporter, wide.get(), hr);
 }
 
 }  // namespace tarn

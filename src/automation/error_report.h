@@ -13,7 +13,4 @@ HRESULT ReportErrorFrom(const wchar_t* source, REFGUID interfaceId, const wchar_
 // the null interface identifier) and returns `hr`, or DISP_E_EXCEPTION for 0.
 HRESULT ReportError(REFCLSID reporter, const wchar_t* message, HRESULT hr) noexcept;
 
-// The same for an 8-bit message, widened with the system ANSI code page.
-HRESULT ReportError(REFCLSID reporter, const char* message, HRESULT hr) noexcept;
-
 }  // namespace tarn

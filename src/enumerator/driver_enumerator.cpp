@@ -73,12 +73,8 @@ HRESULT ReadPortNames(bool raw, std::vector<UniqueBstr>& names) noexcept {
 // Whether `array` can take `count` names at the indexes 0 to count - 1 of its
 // one dimension.
 bool CanHold(SAFEARRAY* array, size_t count) noexcept {
-    LONG lower = 0;
-    ULONG length = 0;
-    if (::SafeArrayGetDim(array) != 1 || FAILED(::SafeArrayGetLBound(array, 1, &lower)) ||
-        !DimensionLength(array, 1, length))
-        return false;
-    return lower == 0 && length >= count && array->pvData;
+    return ::SafeArrayGetDim(array) == 1 && DimensionLowerBound(array, 1) == 0 &&
+           DimensionLength(array, 1) >= count && array->pvData;
 }
 
 }  // namespace

@@ -15,12 +15,11 @@ bool IsStringArray(VARTYPE vt) noexcept {
     return vt == (VT_ARRAY | VT_BSTR);
 }
 
-// The array of VARIANT strings a script receives for a list of BSTRs.
+// The array of VARIANT strings a script receives for the list of BSTRs the
+// method made (one dimension).
 HRESULT ToVariantStrings(SAFEARRAY* strings, SAFEARRAY** out) noexcept {
-    LONG lower = 0;
-    SAFEARRAYBOUND bound{0, 0};
-    if (FAILED(::SafeArrayGetLBound(strings, 1, &lower)) || !DimensionLength(strings, 1, bound.cElements))
-        return E_FAIL;
+    const LONG lower = DimensionLowerBound(strings, 1);
+    SAFEARRAYBOUND bound{DimensionLength(strings, 1), 0};
     UniqueSafeArray variants(::SafeArrayCreate(VT_VARIANT, 1, &bound));
     if (!variants) return E_OUTOFMEMORY;
     for (LONG i = 0; i < static_cast<LONG>(bound.cElements); ++i) {

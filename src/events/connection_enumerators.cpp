@@ -88,8 +88,7 @@ private:
 
 template <class EnumItf, class Item>
 HRESULT CreateEnumerator(std::vector<Item>&& items, EnumItf** out) noexcept {
-    if (!out) return E_POINTER;
-    *out = nullptr;
+    // `out` is the caller's, checked and cleared by the member that called.
     return NoThrow([&] {
         auto snapshot = std::make_shared<const std::vector<Item>>(std::move(items));
         return SnapshotEnumerator<EnumItf, Item>::Create(std::move(snapshot), 0, out);

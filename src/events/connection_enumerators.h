@@ -9,6 +9,7 @@
 
 namespace tarn {
 
+// Both take an `out` that the interface member calling them has checked and cleared.
 HRESULT CreateConnectionPointEnumerator(IConnectionPoint* point, IEnumConnectionPoints** out) noexcept;
 
 // Takes over the references in `connections`, also when it fails.

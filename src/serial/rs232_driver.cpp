@@ -87,7 +87,7 @@ STDMETHODIMP Rs232Driver::Read(long nNbrOfBytes2Read, VARIANT* pvarByteDataAry) 
     Lock lock(lock_);
     if (!pvarByteDataAry) return E_POINTER;
     UniqueSafeArray array = CreateByteArray(nNbrOfBytes2Read);
-    if (!array) return ReportError(ClassId(), "variant create failed", E_FAIL);
+    if (!array) return ReportError(ClassId(), L"variant create failed", E_FAIL);
 
     const DWORD expected = static_cast<DWORD>(nNbrOfBytes2Read);
     DWORD received = 0;
@@ -99,9 +99,9 @@ STDMETHODIMP Rs232Driver::Read(long nNbrOfBytes2Read, VARIANT* pvarByteDataAry) 
         ok = port_ && (data || expected == 0) &&
              ::ReadFile(port_.get(), data, expected, &received, nullptr);
     }
-    if (!ok) return ReportError(ClassId(), "ReadFile failed", E_FAIL);
+    if (!ok) return ReportError(ClassId(), L"ReadFile failed", E_FAIL);
     // What did arrive of a short read is dropped with the array.
-    if (received != expected) return ReportError(ClassId(), "not all bytes received", E_FAIL);
+    if (received != expected) return ReportError(ClassId(), L"not all bytes received", E_FAIL);
     HandOutByteArray(std::move(array), pvarByteDataAry);
     return S_OK;
 }

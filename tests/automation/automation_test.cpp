@@ -147,9 +147,9 @@ TEST_F(ReportErrorTest, AttachesTheRecordAndMapsZeroToException) {
     EXPECT_EQ(record.source, L"TarnDriver.DriverEnumerator.1");
     EXPECT_TRUE(::IsEqualGUID(record.iid, GUID_NULL));
 
-    EXPECT_EQ(ReportError(CLSID_Rs232Driver, "narrow text", E_FAIL), E_FAIL);
+    EXPECT_EQ(ReportError(CLSID_Rs232Driver, L"another class's text", E_FAIL), E_FAIL);
     record = TakeErrorInfo();
-    EXPECT_EQ(record.description, L"narrow text");
+    EXPECT_EQ(record.description, L"another class's text");
     EXPECT_EQ(record.source, L"TarnDriver.Rs232Driver.1");
 }
 

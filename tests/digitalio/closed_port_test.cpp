@@ -86,8 +86,9 @@ TEST_F(ClosedPortTest, NameAndNumberBeforeAnyOpen) {
 }
 
 TEST_F(ClosedPortTest, OpenOfAMissingPortFailsAndLeavesTheFlag) {
-    for (const wchar_t* missing : {L"COM199", L"", L"\\\\.\\NoSuchPortHere"}) {
-        SCOPED_TRACE(testing::PrintToString(std::wstring(missing)));
+    // A null BSTR is COM's empty string.
+    for (const wchar_t* missing : {L"COM199", L"", L"\\\\.\\NoSuchPortHere", static_cast<const wchar_t*>(nullptr)}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(missing ? missing : L"(null)")));
         BSTR name = ::SysAllocString(missing);
         VARIANT_BOOL success = 42;
         EXPECT_EQ(DISP_E_EXCEPTION, driver->Open(name, &success));

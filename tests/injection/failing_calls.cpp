@@ -51,6 +51,14 @@ FAILABLE(SAFEARRAY*, WINAPI, SafeArrayCreateVector, (VARTYPE vt, LONG lower, ULO
 FAILABLE(HRESULT, WINAPI, SafeArrayCopy, (SAFEARRAY * from, SAFEARRAY** to), (from, to),
          if (to) *to = nullptr;
          return E_OUTOFMEMORY)
+// Each copies a string (and PutElement frees what the slot held first).
+FAILABLE(HRESULT, WINAPI, SafeArrayGetElement, (SAFEARRAY * array, LONG* index, void* value), (array, index, value),
+         return E_OUTOFMEMORY)
+FAILABLE(HRESULT, WINAPI, SafeArrayPutElement, (SAFEARRAY * array, LONG* index, void* value), (array, index, value),
+         return E_OUTOFMEMORY)
+FAILABLE(HRESULT, WINAPI, ProgIDFromCLSID, (REFCLSID clsid, LPOLESTR* progId), (clsid, progId),
+         if (progId) *progId = nullptr;
+         return E_OUTOFMEMORY)
 FAILABLE(HRESULT, WINAPI, VariantCopy, (VARIANTARG * to, const VARIANTARG* from), (to, from), return E_OUTOFMEMORY)
 FAILABLE(HRESULT, WINAPI, VariantCopyInd, (VARIANT * to, const VARIANTARG* from), (to, from), return E_OUTOFMEMORY)
 FAILABLE(HRESULT, WINAPI, VariantChangeType, (VARIANTARG * to, const VARIANTARG* from, USHORT flags, VARTYPE vt),
@@ -139,6 +147,9 @@ const Redirection kRedirections[] = {
     REDIRECT(SafeArrayCreate),
     REDIRECT(SafeArrayCreateVector),
     REDIRECT(SafeArrayCopy),
+    REDIRECT(SafeArrayGetElement),
+    REDIRECT(SafeArrayPutElement),
+    REDIRECT(ProgIDFromCLSID),
     REDIRECT(VariantCopy),
     REDIRECT(VariantCopyInd),
     REDIRECT(VariantChangeType),

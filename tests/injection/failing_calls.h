@@ -1,9 +1,10 @@
 #pragma once
 // Failure injection into TarnDriver.DLL: its imports of the calls that can run
-// short (heap, strings, arrays, variants, error objects, events, mutexes,
-// threads, registry reads) are redirected to wrappers that count every call,
-// from every thread, and fail the Nth with the function's own out-of-resource
-// result.  The heap wrappers also keep the number of the module's live blocks.
+// short (heap, strings, arrays and their elements, variants, error objects and
+// the ProgIDs they name, events, mutexes, threads, registry reads) are
+// redirected to wrappers that count every call, from every thread, and fail
+// the Nth with the function's own out-of-resource result.  The heap wrappers
+// also keep the number of the module's live blocks.
 #include <windows.h>
 
 #include <string>

@@ -44,7 +44,10 @@ TEST_F(Dispatch, NamesResolveWhateverTheirCase) {
     EXPECT_EQ(id, 0) << "PortName is the default member";
     EXPECT_HRESULT_SUCCEEDED(DispIdOf(serial.get(), L"baudrate", id));
     EXPECT_EQ(id, 1001);
-    EXPECT_EQ(DispIdOf(serial.get(), L"NoSuchMember", id), DISP_E_UNKNOWNNAME);
+    // No member: a letter beyond ASCII (the cache leaves such names to the
+    // type information), a digit where a member has a letter, no name at all.
+    for (const wchar_t* name : {L"NoSuchMember", L"\u00D6pen", L"Op3n", static_cast<const wchar_t*>(nullptr)})
+        EXPECT_EQ(DispIdOf(serial.get(), name, id), DISP_E_UNKNOWNNAME) << (name ? "a name" : "a null name");
 }
 
 TEST_F(Dispatch, NamedArgumentsResolveThroughTheTypeInfo) {
@@ -159,6 +162,19 @@ TEST_F(Dispatch, PinnedVariableKeepsItsArray) {
         held->fFeatures &= ~pin;
         ::SafeArrayDestroy(held);
     }
+    // A value of a type the platform does not know cannot be cleared: it stays, and the list is not put there.
+    VARIANT unknown;
+    unknown.vt = 0x7FFF;
+    unknown.lVal = 42;
+    VARIANTARG unknownRef;
+    unknownRef.vt = VT_BYREF | VT_VARIANT;
+    unknownRef.pvarVal = &unknown;
+    Variant family(L"serial");
+    CallResult outcome;
+    CallByName(enumerator.get(), L"EnumeratePorts", DISPATCH_METHOD, {family, unknownRef}, nullptr, outcome);
+    EXPECT_EQ(outcome.hr, DISP_E_BADVARTYPE);
+    EXPECT_EQ(unknown.vt, 0x7FFF);
+    EXPECT_EQ(unknown.lVal, 42);
 }
 
 // The port list's place takes the port list: another reference there is a

@@ -2,6 +2,10 @@
 // interfaces each class answers, and class information.
 #include <olectl.h>
 
+#include <functional>
+#include <utility>
+#include <vector>
+
 #include "common/com_test_support.h"
 
 namespace tarn::test {
@@ -160,6 +164,47 @@ TEST_F(ClassIdentity, AnswersItsInterfacesAndNoOthers) {
         EXPECT_EQ(object->QueryInterface(IID_IConnectionPointContainer, container.put_void()) == S_OK,
                   c.connectionPoints);
         EXPECT_EQ(object->QueryInterface(IID_IMarshal, marshal.put_void()), E_NOINTERFACE);
+    }
+}
+
+// Every interface the module hands out refuses a null out-pointer before it
+// writes through it: identity, class object, aggregate, and the event objects.
+TEST_F(ClassIdentity, NullOutPointersAreRefused) {
+    for (const auto& c : kClasses) {
+        SCOPED_TRACE(testing::Message() << c.progId);
+        ComPtr<IUnknown> object = Create<IUnknown>(c);
+        ASSERT_TRUE(object);
+        Outer outer;
+        ComPtr<IClassFactory> factory = ClassObject(*c.clsid);
+        ASSERT_HRESULT_SUCCEEDED(factory->CreateInstance(&outer, IID_IUnknown, outer.inner.put_void()));
+        std::vector<std::pair<const char*, std::function<HRESULT()>>> calls = {
+            {"object", [&] { return object->QueryInterface(IID_IDispatch, nullptr); }},
+            {"class object", [&] { return factory->QueryInterface(IID_IClassFactory, nullptr); }},
+            {"DllGetClassObject", [&] { return getClassObject_(*c.clsid, IID_IClassFactory, nullptr); }},
+            {"aggregate", [&] { return outer.inner->QueryInterface(*c.dual, nullptr); }},
+        };
+        ComPtr<IConnectionPointContainer> container;
+        ComPtr<IConnectionPoint> point;
+        ComPtr<IEnumConnectionPoints> points;
+        ComPtr<IEnumConnections> connections;
+        CONNECTDATA data[2] = {};
+        IConnectionPoint* found[2] = {};
+        if (c.connectionPoints) {
+            ASSERT_HRESULT_SUCCEEDED(object->QueryInterface(IID_IConnectionPointContainer, container.put_void()));
+            ASSERT_HRESULT_SUCCEEDED(container->FindConnectionPoint(DIID__IRs232DigitalIoDriverEvents, point.put()));
+            ASSERT_HRESULT_SUCCEEDED(container->EnumConnectionPoints(points.put()));
+            ASSERT_HRESULT_SUCCEEDED(point->EnumConnections(connections.put()));
+            calls.insert(calls.end(), {
+                {"connection point", [&] { return point->QueryInterface(IID_IConnectionPoint, nullptr); }},
+                {"Next of two without a count", [&] { return connections->Next(2, data, nullptr); }},
+                {"Next of two points without a count", [&] { return points->Next(2, found, nullptr); }},
+                {"Next into nothing", [&] { return connections->Next(1, nullptr, nullptr); }},
+                {"Clone of the connections", [&] { return connections->Clone(nullptr); }},
+                {"Clone of the points", [&] { return points->Clone(nullptr); }},
+            });
+        }
+        for (const auto& [what, call] : calls) EXPECT_EQ(call(), E_POINTER) << what;
+        outer.inner.reset();
     }
 }
 
