@@ -85,6 +85,7 @@ class AutomationObject : public DispatchImpl<Dual>,
                          public ProvideClassInfoImpl<Clsid, DefaultSource> {
 public:
     using Interfaces = AutomationInterfaces<Dual>;
+    using DualInterface = Dual;
     static constexpr bool kAtomicRefCount = true;
 
     static const CLSID& ClassId() noexcept { return Clsid; }
