@@ -1,6 +1,7 @@
 #include "automation/call_trace.h"
 
 #include <oleauto.h>
+#include <stdint.h>
 #include <stdio.h>
 
 namespace tarn {
@@ -14,9 +15,9 @@ void AppendFormat(std::string& out, const char* format, ...) {
     char buffer[320];
     va_list arguments;
     va_start(arguments, format);
-    const int length = _vsnprintf(buffer, sizeof buffer, format, arguments);
+    const int length = vsnprintf(buffer, sizeof buffer, format, arguments);
     va_end(arguments);
-    out.append(buffer, length >= 0 ? static_cast<size_t>(length) : strnlen(buffer, sizeof buffer));
+    out.append(buffer, FormattedLength(length, sizeof buffer));
 }
 
 void AppendQuoted(std::string& out, const wchar_t* text) {
@@ -62,8 +63,8 @@ void AppendArray(std::string& out, const SAFEARRAY* array) {
     VARTYPE type = VT_EMPTY;
     ::SafeArrayGetVartype(const_cast<SAFEARRAY*>(array), &type);
     if (array->cbElements == 1 && (type == VT_UI1 || type == VT_I1)) {
-        AppendFormat(out, "%zu bytes", count);
-        if (TraceWants(TraceLevel::Bytes) && array->pvData) AppendBytes(out, static_cast<const BYTE*>(array->pvData), count);
+        AppendFormat(out, "%llu bytes", static_cast<unsigned long long>(count));
+        if (TraceWants(TraceLevel::Bytes) && array->pvData && count > 0) AppendBytes(out, static_cast<const BYTE*>(array->pvData), count);
     } else if (type == VT_BSTR && array->pvData) {
         out += '{';
         const BSTR* strings = static_cast<const BSTR*>(array->pvData);
@@ -73,7 +74,7 @@ void AppendArray(std::string& out, const SAFEARRAY* array) {
         }
         out += count > kShownArrayStrings ? ", ...}" : "}";
     } else {
-        AppendFormat(out, "%zu elements of type %u", count, static_cast<unsigned>(type));
+        AppendFormat(out, "%llu elements of type %u", static_cast<unsigned long long>(count), static_cast<unsigned>(type));
     }
 }
 
@@ -107,7 +108,8 @@ LONGLONG TraceTicks() noexcept {
 
 CallLine::CallLine(const char* className, const void* object, const char* member) {
     text_.reserve(160);
-    AppendFormat(text_, "%s@%p %s(", className, object, member);
+    AppendFormat(text_, "%s@%0*llX %s(", className, static_cast<int>(sizeof(void*) * 2),
+                 static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(object)), member);
 }
 
 void CallLine::NextArgument() {

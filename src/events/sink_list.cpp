@@ -124,11 +124,12 @@ void TraceEvent(DISPID id, size_t sink, size_t sinks, HRESULT hr, LONGLONG start
         frequency.QuadPart > 0 ? static_cast<double>(now.QuadPart - startedTicks) * 1000.0 / frequency.QuadPart : 0.0;
     char line[128];
     const int length =
-        sink == 0 ? _snprintf(line, sizeof line, "event %ld fired to %zu sinks in %.3f ms", static_cast<long>(id),
-                              sinks, milliseconds)
-                  : _snprintf(line, sizeof line, "event %ld: sink %zu of %zu -> 0x%08lX in %.3f ms",
-                              static_cast<long>(id), sink, sinks, static_cast<unsigned long>(hr), milliseconds);
-    if (length > 0) WriteTraceLine(line, static_cast<size_t>(length));
+        sink == 0 ? snprintf(line, sizeof line, "event %ld fired to %llu sinks in %.3f ms", static_cast<long>(id),
+                              static_cast<unsigned long long>(sinks), milliseconds)
+                  : snprintf(line, sizeof line, "event %ld: sink %llu of %llu -> 0x%08lX in %.3f ms",
+                              static_cast<long>(id), static_cast<unsigned long long>(sink),
+                              static_cast<unsigned long long>(sinks), static_cast<unsigned long>(hr), milliseconds);
+    WriteTraceLine(line, FormattedLength(length, sizeof line));
 }
 
 LONGLONG TicksIfTracing() noexcept {

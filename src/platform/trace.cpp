@@ -55,8 +55,8 @@ Settings ReadSettings() noexcept {
     const DWORD length = ::GetEnvironmentVariableW(L"TARN_TRACE", settings.file, kPathChars);
     if (length == 0 || length >= kPathChars) {
         settings.file[0] = L'\0';
-        // RegGetValue expands REG_EXPAND_SZ, so %TEMP%\tarn.log works.
-        if (!ReadRegistry(L"File", RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ, settings.file, sizeof settings.file))
+        // Asked for a string, RegGetValue expands REG_EXPAND_SZ too, so %TEMP%\tarn.log works.
+        if (!ReadRegistry(L"File", RRF_RT_REG_SZ, settings.file, sizeof settings.file))
             settings.file[0] = L'\0';
     }
     DWORD level = 2;  // a file named without a level: every call
@@ -168,16 +168,17 @@ void WriteTraceLine(const char* text, size_t length) noexcept {
     SYSTEMTIME now{};
     ::GetLocalTime(&now);
     char prefix[96];
-    const int prefixLength = _snprintf(prefix, sizeof prefix, "%04u-%02u-%02u %02u:%02u:%02u.%03u %lu %lu ",
+    const int prefixResult = snprintf(prefix, sizeof prefix, "%04u-%02u-%02u %02u:%02u:%02u.%03u %lu %lu ",
                                        now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
                                        now.wMilliseconds, ::GetCurrentProcessId(), ::GetCurrentThreadId());
-    if (prefixLength <= 0) return;
-    const size_t total = static_cast<size_t>(prefixLength) + length + 2;
+    const size_t prefixLength = FormattedLength(prefixResult, sizeof prefix);
+    if (prefixLength == 0) return;
+    const size_t total = prefixLength + length + 2;
     if (total > 0x7fffffff) return;
     char onStack[kLineOnStack];
     char* line = total <= sizeof onStack ? onStack : static_cast<char*>(::HeapAlloc(::GetProcessHeap(), 0, total));
     if (!line) return;
-    memcpy(line, prefix, static_cast<size_t>(prefixLength));
+    memcpy(line, prefix, prefixLength);
     memcpy(line + prefixLength, text, length);
     memcpy(line + prefixLength + length, "\r\n", 2);
     File().Append(line, static_cast<DWORD>(total));
@@ -214,18 +215,18 @@ void TraceFailedResult(const char* file, int line, const char* expression, HRESU
     LastErrorKept kept;
     char meaning[256], text[768];
     DescribeErrorCode(static_cast<DWORD>(hr), meaning, sizeof meaning);
-    const int length = _snprintf(text, sizeof text, "failed at %s:%d: %s -> 0x%08lX \"%s\"", ShortSourcePath(file),
+    const int length = snprintf(text, sizeof text, "failed at %s:%d: %s -> 0x%08lX \"%s\"", ShortSourcePath(file),
                                  line, expression, static_cast<unsigned long>(hr), meaning);
-    WriteTraceLine(text, length > 0 ? static_cast<size_t>(length) : strnlen(text, sizeof text));
+    WriteTraceLine(text, FormattedLength(length, sizeof text));
 }
 
 void TraceFailedSystemCall(const char* file, int line, const char* call, DWORD error) noexcept {
     LastErrorKept kept;
     char meaning[256], text[768];
     DescribeErrorCode(error, meaning, sizeof meaning);
-    const int length = _snprintf(text, sizeof text, "failed at %s:%d: %s -> error %lu \"%s\"", ShortSourcePath(file),
+    const int length = snprintf(text, sizeof text, "failed at %s:%d: %s -> error %lu \"%s\"", ShortSourcePath(file),
                                  line, call, static_cast<unsigned long>(error), meaning);
-    WriteTraceLine(text, length > 0 ? static_cast<size_t>(length) : strnlen(text, sizeof text));
+    WriteTraceLine(text, FormattedLength(length, sizeof text));
 }
 
 }  // namespace tarn

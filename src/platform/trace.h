@@ -50,6 +50,13 @@ private:
     DWORD error_;
 };
 
+// The length snprintf wrote into a buffer of `capacity`: what it reports,
+// without what was cut off.
+inline size_t FormattedLength(int result, size_t capacity) noexcept {
+    if (result <= 0 || capacity == 0) return 0;
+    return static_cast<size_t>(result) < capacity ? static_cast<size_t>(result) : capacity - 1;
+}
+
 // The system's text for a code, without its line end, into `out` (UTF-8).
 void DescribeErrorCode(DWORD code, char* out, size_t capacity) noexcept;
 

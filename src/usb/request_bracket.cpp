@@ -33,10 +33,10 @@ DeviceMutexTurn::DeviceMutexTurn(HANDLE mutex) noexcept : mutex_(mutex) {
                          static_cast<double>(frequency.QuadPart);
     if (TraceWants(obtained_ ? TraceLevel::Calls : TraceLevel::Failures)) {
         char line[128];
-        const int length = _snprintf(line, sizeof line, "device mutex %s after %.3f ms%s",
+        const int length = snprintf(line, sizeof line, "device mutex %s after %.3f ms%s",
                                      obtained_ ? "obtained" : "not obtained", waitedSeconds_ * 1000.0,
                                      outcome == WAIT_ABANDONED ? " (abandoned)" : "");
-        if (length > 0) WriteTraceLine(line, static_cast<size_t>(length));
+        WriteTraceLine(line, FormattedLength(length, sizeof line));
     }
 }
 
