@@ -97,7 +97,10 @@ public:
             file_.reset(OpenForAppend(path_));  // a file that cannot be written: as if off
         }
         maxBytes_ = static_cast<ULONGLONG>(settings.maxKilobytes) * 1024;
-        trace_detail::level.store(file_ ? settings.level : 0, std::memory_order_relaxed);
+        // A level without a file: the lines go to the debug output only.
+        const bool debugOutputOnly = settings.level > 0 && settings.file[0] == L'\0';
+        debugOutputOnly_.store(debugOutputOnly, std::memory_order_relaxed);
+        trace_detail::level.store(file_ || debugOutputOnly ? settings.level : 0, std::memory_order_relaxed);
         ::ReleaseSRWLockExclusive(&lock_);
     }
 
@@ -109,6 +112,12 @@ public:
             RotateIfFull();
         }
         ::ReleaseSRWLockExclusive(&lock_);
+    }
+
+    // The debug output costs a lot per line (about 80 us under Wine), so a
+    // traced file gets it only while a debugger is attached.
+    bool DebugOutputWanted() const noexcept {
+        return debugOutputOnly_.load(std::memory_order_relaxed) || ::IsDebuggerPresent();
     }
 
 private:
@@ -135,6 +144,7 @@ private:
     UniqueFileHandle file_;
     wchar_t path_[kPathChars] = {};
     ULONGLONG maxBytes_ = static_cast<ULONGLONG>(kDefaultMaxKilobytes) * 1024;
+    std::atomic<bool> debugOutputOnly_{false};
 };
 
 TraceFile& File() noexcept {
@@ -153,6 +163,19 @@ const char* ShortSourcePath(const char* path) noexcept {
         }
     }
     return shortest;
+}
+
+// The same line for a debugger or a debug-output viewer.
+void SendToDebugOutput(const char* line, size_t length) noexcept {
+    const int wideLength = ::MultiByteToWideChar(CP_UTF8, 0, line, static_cast<int>(length), nullptr, 0);
+    if (wideLength <= 0) return;
+    auto* wide = static_cast<wchar_t*>(
+        ::HeapAlloc(::GetProcessHeap(), 0, (static_cast<size_t>(wideLength) + 1) * sizeof(wchar_t)));
+    if (!wide) return;
+    ::MultiByteToWideChar(CP_UTF8, 0, line, static_cast<int>(length), wide, wideLength);
+    wide[wideLength] = L'\0';
+    ::OutputDebugStringW(wide);
+    ::HeapFree(::GetProcessHeap(), 0, wide);
 }
 
 }  // namespace
@@ -183,17 +206,7 @@ void WriteTraceLine(const char* text, size_t length) noexcept {
     memcpy(line + prefixLength + length, "\r\n", 2);
     File().Append(line, static_cast<DWORD>(total));
 
-    // The same line for a debugger or a debug-output viewer.
-    const int wideLength = ::MultiByteToWideChar(CP_UTF8, 0, line, static_cast<int>(total), nullptr, 0);
-    wchar_t* wide = wideLength > 0 ? static_cast<wchar_t*>(::HeapAlloc(::GetProcessHeap(), 0,
-                                                                       (static_cast<size_t>(wideLength) + 1) * sizeof(wchar_t)))
-                                   : nullptr;
-    if (wide) {
-        ::MultiByteToWideChar(CP_UTF8, 0, line, static_cast<int>(total), wide, wideLength);
-        wide[wideLength] = L'\0';
-        ::OutputDebugStringW(wide);
-        ::HeapFree(::GetProcessHeap(), 0, wide);
-    }
+    if (File().DebugOutputWanted()) SendToDebugOutput(line, total);
     if (line != onStack) ::HeapFree(::GetProcessHeap(), 0, line);
 }
 

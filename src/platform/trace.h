@@ -4,6 +4,8 @@
 // values File and Level, or the variables TARN_TRACE and TARN_TRACE_LEVEL.
 // While it is off every call pays one relaxed load of the level; while it is
 // on, nothing it does can fail a call or change the thread's last error.
+// Lines also go to the debug output while a debugger is attached, and only
+// there when a level is set without a file.
 #include <windows.h>
 
 #include <atomic>
