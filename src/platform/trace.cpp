@@ -59,7 +59,7 @@ Settings ReadSettings() noexcept {
         if (!ReadRegistry(L"File", RRF_RT_REG_SZ, settings.file, sizeof settings.file))
             settings.file[0] = L'\0';
     }
-    DWORD level = 2;  // a file named without a level: every call
+    DWORD level = settings.file[0] ? 2 : 0;  // a file named without a level: every call
     ReadNumber(L"TARN_TRACE_LEVEL", L"Level", level);
     settings.level = level > 3 ? 3 : static_cast<int>(level);
     DWORD maxKilobytes = 0;
