@@ -5,16 +5,25 @@
 
 #include <new>
 
-// Early return on failure, the way every interface method reports errors.
-#define RETURN_IF_FAILED(expr)                     \
-    do {                                           \
-        const HRESULT hr_checked_ = (expr);        \
-        if (FAILED(hr_checked_)) return hr_checked_; \
+#include "platform/trace.h"
+
+// Early return on failure, the way every interface method reports errors;
+// the trace records the failing expression where it failed.
+#define RETURN_IF_FAILED(expr)                         \
+    do {                                               \
+        const HRESULT hr_checked_ = (expr);            \
+        if (FAILED(hr_checked_)) {                     \
+            TRACE_FAILED_RESULT(hr_checked_, #expr);   \
+            return hr_checked_;                        \
+        }                                              \
     } while (0)
 
-#define RETURN_HR_IF_NULL(hr, ptr)       \
-    do {                                 \
-        if ((ptr) == nullptr) return (hr); \
+#define RETURN_HR_IF_NULL(hr, ptr)                             \
+    do {                                                       \
+        if ((ptr) == nullptr) {                                \
+            TRACE_FAILED_RESULT((hr), #ptr " is null");        \
+            return (hr);                                       \
+        }                                                      \
     } while (0)
 
 namespace tarn {

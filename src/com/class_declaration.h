@@ -3,11 +3,14 @@
 // one call per class).  The entry is where the declaration meets the class's
 // code, so it checks that they agree: a class that any thread may call
 // ("Both", "Free") must count its references with interlocked operations, and
-// one bound to its apartment ("Apartment") counts them plainly.
+// one bound to its apartment ("Apartment") counts them plainly.  Objects are
+// made as Traced<T>: T itself unless the module's generated member overrides
+// are included (TRACED_MEMBERS).
 #include <type_traits>
 
 #include "com/com_object.h"
 #include "com/object_map.h"
+#include "com/traced.h"
 
 namespace tarn {
 
@@ -33,7 +36,7 @@ constexpr ObjectMapEntry DeclaredClass(const CLSID& clsid, UINT registrarScript)
                   "the class's reference counting does not fit its declared threading model: "
                   "\"Both\" and \"Free\" need kAtomicRefCount = true, \"Apartment\" needs false");
     return {&clsid, &__uuidof(typename T::DualInterface), registrarScript,
-            Aggregates == Aggregation::Allowed ? &CreateInstance<T> : &CreateUnaggregatedInstance<T>,
+            Aggregates == Aggregation::Allowed ? &CreateInstance<Traced<T>> : &CreateUnaggregatedInstance<Traced<T>>,
             DeclaredScriptArrays<T>::Table()};
 }
 

@@ -5,7 +5,8 @@
 #
 # and after the last one
 #
-#   tarn_write_class_files(IDL <idl> FOLDER <folder> [CLASS_VERSION <n.n>])
+#   tarn_write_class_files(IDL <idl> FOLDER <folder> [CLASS_VERSION <n.n>]
+#                          [TRACED_MEMBERS <header>])
 #
 # writes into <folder>, in the order of the declarations:
 #   <coclass>.rgs    the registrar script, from one template (class.rgs.in): the
@@ -16,7 +17,10 @@
 #                    module's resource script includes it);
 #   object_map.cpp   the module's object map (a source of the module), whose
 #                    entries check at compile time that each class's reference
-#                    counting fits its threading model (com/class_declaration.h).
+#                    counting fits its threading model (com/class_declaration.h);
+#                    with TRACED_MEMBERS, the header of the generated member
+#                    overrides, so each object is made with its members
+#                    passing through the trace (com/traced.h).
 # and names the files it wrote in TARN_CLASS_FILES, for the resource script's
 # dependencies.  The CLSIDs are read from the IDL; the type library's identifier is the
 # registrar's %LIBID%, which registration takes from the type library the
@@ -41,7 +45,7 @@ function(tarn_declare_class coclass)
 endfunction()
 
 function(tarn_write_class_files)
-    cmake_parse_arguments(ARG "" "IDL;FOLDER;CLASS_VERSION" "" ${ARGN})
+    cmake_parse_arguments(ARG "" "IDL;FOLDER;CLASS_VERSION;TRACED_MEMBERS" "" ${ARGN})
     get_property(classes DIRECTORY PROPERTY TARN_DECLARED_CLASSES)
     if(NOT classes)
         message(FATAL_ERROR "tarn_write_class_files: no class declared (tarn_declare_class)")
@@ -57,6 +61,9 @@ function(tarn_write_class_files)
     set(resource 101)
     set(resources "// Written by tarn_write_class_files from the module's class declarations.\n")
     set(headers "")
+    if(ARG_TRACED_MEMBERS)
+        set(headers "#include \"${ARG_TRACED_MEMBERS}\"\n")
+    endif()
     set(entries "")
     set(written ${ARG_FOLDER}/classes.rc)
     foreach(declaration ${classes})

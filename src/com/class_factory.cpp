@@ -3,6 +3,7 @@
 #include <new>
 
 #include "com/module_record.h"
+#include "platform/trace.h"
 
 namespace tarn {
 
@@ -48,6 +49,7 @@ STDMETHODIMP ClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void** ou
     if (!out) return E_POINTER;
     *out = nullptr;
     if (outer && !::IsEqualIID(iid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
+    ReloadTraceSettings();  // a trace switched on since the last object takes effect now
     return create_(outer, iid, out);
 }
 

@@ -4,6 +4,7 @@
 
 #include "com/module_record.h"
 #include "com/registration.h"
+#include "platform/trace.h"
 
 using namespace tarn;
 
@@ -25,6 +26,10 @@ STDAPI DllCanUnloadNow() {
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+    // The settings are read here rather than in DllMain, where the registry
+    // must not be touched under the loader lock.
+    static const bool traceRead = (ReloadTraceSettings(), true);
+    (void)traceRead;
     return Module().GetClassObject(clsid, iid, out);
 }
 

@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "platform/serial_line.h"
+#include "platform/trace.h"
 
 namespace tarn {
 
@@ -41,6 +42,7 @@ bool ControlPort::Open(const wchar_t* name) noexcept {
     // Only a name that fails as written is tried there, so whatever opens today opens unchanged.
     wchar_t devicePath[24];
     if (!handle_ && DeviceNamespacePath(name, devicePath)) handle_.reset(OpenControlOnly(devicePath));
+    if (!handle_) TRACE_LAST_ERROR("CreateFileW");
     ++session_;
     return handle_.valid();
 }

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <new>
+#include <stdio.h>
+
+#include "platform/trace.h"
 
 namespace tarn {
 
@@ -110,6 +113,33 @@ ComPtr<IDispatch> SinkList::SinkAt(size_t index) const noexcept {
     return ComPtr<IDispatch>(Slots()[index].sink);
 }
 
+namespace {
+
+// "event 3: sink 1 of 2 -> 0x00000000 in 0.120 ms", or the summary with sink 0.
+void TraceEvent(DISPID id, size_t sink, size_t sinks, HRESULT hr, LONGLONG startedTicks) noexcept {
+    LARGE_INTEGER now{}, frequency{};
+    ::QueryPerformanceCounter(&now);
+    ::QueryPerformanceFrequency(&frequency);
+    const double milliseconds =
+        frequency.QuadPart > 0 ? static_cast<double>(now.QuadPart - startedTicks) * 1000.0 / frequency.QuadPart : 0.0;
+    char line[128];
+    const int length =
+        sink == 0 ? snprintf(line, sizeof line, "event %ld fired to %llu sinks in %.3f ms", static_cast<long>(id),
+                              static_cast<unsigned long long>(sinks), milliseconds)
+                  : snprintf(line, sizeof line, "event %ld: sink %llu of %llu -> 0x%08lX in %.3f ms",
+                              static_cast<long>(id), static_cast<unsigned long long>(sink),
+                              static_cast<unsigned long long>(sinks), static_cast<unsigned long>(hr), milliseconds);
+    WriteTraceLine(line, FormattedLength(length, sizeof line));
+}
+
+LONGLONG TicksIfTracing() noexcept {
+    LARGE_INTEGER now{};
+    if (TraceWants(TraceLevel::Failures)) ::QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+}  // namespace
+
 template <class PrepareArguments>
 bool SinkList::FireEach(DISPID id, UINT count, PrepareArguments&& prepare, FiringGate* gate) noexcept {
     VARIANT arguments[kMaxArguments], result;
@@ -117,6 +147,8 @@ bool SinkList::FireEach(DISPID id, UINT count, PrepareArguments&& prepare, Firin
     ::VariantInit(&result);
     bool ownerAlive = true;
     const size_t sinkCount = count_;  // sinks added beyond this count wait for the next event
+    const LONGLONG fired = TicksIfTracing();
+    size_t called = 0;
     for (size_t i = 0; i < sinkCount; ++i) {
         ComPtr<IDispatch> sink = SinkAt(i);
         if (!sink) continue;
@@ -128,8 +160,13 @@ bool SinkList::FireEach(DISPID id, UINT count, PrepareArguments&& prepare, Firin
         prepare(arguments);
         DISPPARAMS params{arguments, nullptr, count, 0};
         // A failing sink neither stops the others nor is disconnected.
-        sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, nullptr, nullptr);
+        const LONGLONG started = TicksIfTracing();
+        const HRESULT hr =
+            sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, nullptr, nullptr);
         sink.reset();  // part of the call: releasing a proxy may reach the sink's apartment too
+        ++called;
+        if (TraceWants(FAILED(hr) ? TraceLevel::Failures : TraceLevel::Calls))
+            TraceEvent(id, called, sinkCount, hr, started);
         if (gate && !gate->LeaveCall()) {
             ownerAlive = false;  // this list may be freed memory now
             break;
@@ -137,6 +174,7 @@ bool SinkList::FireEach(DISPID id, UINT count, PrepareArguments&& prepare, Firin
     }
     for (VARIANT& argument : arguments) ::VariantClear(&argument);
     ::VariantClear(&result);
+    if (TraceWants(TraceLevel::Calls)) TraceEvent(id, 0, called, S_OK, fired);
     return ownerAlive;
 }
 

@@ -4,6 +4,7 @@
 #include "automation/error_report.h"
 #include "automation/out_values.h"
 #include "platform/serial_line.h"
+#include "platform/trace.h"
 
 namespace tarn {
 
@@ -22,11 +23,13 @@ STDMETHODIMP Rs232Driver::Open(long nPortNumber, VARIANT_BOOL* pbSuccess) {
     port_.reset(::CreateFileW(device, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
                               nullptr));
     if (!port_) {
+        TRACE_LAST_ERROR("CreateFileW");
         SetSuccessFlag(pbSuccess, false);
         return E_FAIL;
     }
     ConfigureRawLine(port_.get(), static_cast<DWORD>(baudRate_));
     if (!SetUpQueuesAndTimeouts(port_.get())) {
+        TRACE_LAST_ERROR("SetupComm/SetCommTimeouts");
         port_.reset();  // the port number keeps its previous value
         SetSuccessFlag(pbSuccess, false);
         return E_FAIL;
@@ -77,6 +80,7 @@ STDMETHODIMP Rs232Driver::Write(VARIANT varDataAry) {
         if (!bytes.ok()) return ReportError(ClassId(), L"variant type mismatch", E_INVALIDARG);
         expected = bytes.size();
         ok = port_ && ::WriteFile(port_.get(), bytes.data(), expected, &written, nullptr);
+        if (port_ && !ok) TRACE_LAST_ERROR("WriteFile");
     }  // the caller's array is unlocked before any report
     if (!ok) return ReportError(ClassId(), L"WriteFile failed", E_FAIL);
     if (written != expected) return ReportError(ClassId(), L"not all bytes transmitted", E_FAIL);
@@ -98,6 +102,7 @@ STDMETHODIMP Rs232Driver::Read(long nNbrOfBytes2Read, VARIANT* pvarByteDataAry) 
         BYTE* data = access.ok() ? access.data() : nullptr;
         ok = port_ && (data || expected == 0) &&
              ::ReadFile(port_.get(), data, expected, &received, nullptr);
+        if (port_ && data && !ok) TRACE_LAST_ERROR("ReadFile");
     }
     if (!ok) return ReportError(ClassId(), L"ReadFile failed", E_FAIL);
     // What did arrive of a short read is dropped with the array.

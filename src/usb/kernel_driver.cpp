@@ -1,14 +1,30 @@
 #include "usb/kernel_driver.h"
 
+#include "platform/trace.h"
 
 namespace tarn::usb {
 namespace {
 
+const char* RequestCall(DWORD code) noexcept {
+    switch (code) {
+        case TARN_USB_VENDOR_WRITE: return "DeviceIoControl(vendor write)";
+        case TARN_USB_VENDOR_READ: return "DeviceIoControl(vendor read)";
+        case TARN_USB_LOCK: return "DeviceIoControl(lock)";
+        case TARN_USB_UNLOCK: return "DeviceIoControl(unlock)";
+        case TARN_USB_QUERY_LOCK: return "DeviceIoControl(query lock)";
+        case TARN_USB_RESET_IN: return "DeviceIoControl(reset endpoint in)";
+        case TARN_USB_RESET_OUT: return "DeviceIoControl(reset endpoint out)";
+    }
+    return "DeviceIoControl";
+}
+
 bool Control(HANDLE device, DWORD code, const void* input, DWORD inputSize, void* output,
              DWORD outputSize, DWORD* returned) noexcept {
     DWORD ignored = 0;
-    return ::DeviceIoControl(device, code, const_cast<void*>(input), inputSize, output, outputSize,
-                             returned ? returned : &ignored, nullptr) != FALSE;
+    const bool done = ::DeviceIoControl(device, code, const_cast<void*>(input), inputSize, output, outputSize,
+                                        returned ? returned : &ignored, nullptr) != FALSE;
+    if (!done) TRACE_LAST_ERROR(RequestCall(code));
+    return done;
 }
 
 bool LockRequest(HANDLE device, DWORD code, ETNLockType type) noexcept {
@@ -35,8 +51,10 @@ void FormatMutexName(const wchar_t* prefix, short number, wchar_t (&name)[48]) n
 }
 
 UniqueFileHandle OpenDevice(const wchar_t* deviceName) noexcept {
-    return UniqueFileHandle(::CreateFileW(deviceName, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                          OPEN_EXISTING, 0, nullptr));
+    UniqueFileHandle device(::CreateFileW(deviceName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                          nullptr));
+    if (!device) TRACE_LAST_ERROR("CreateFileW");
+    return device;
 }
 
 RequestBlock MakeRequestBlock(BYTE requestId, short param1, short param2) noexcept {
@@ -76,12 +94,16 @@ bool ResetMainEndpointOut(HANDLE device) noexcept {
 
 bool WriteMainEndpoint(HANDLE device, const BYTE* data, DWORD size) noexcept {
     DWORD written = 0;
-    return ::WriteFile(device, data, size, &written, nullptr) != FALSE && written == size;
+    const bool done = ::WriteFile(device, data, size, &written, nullptr) != FALSE;
+    if (!done) TRACE_LAST_ERROR("WriteFile");
+    return done && written == size;
 }
 
 bool ReadMainEndpoint(HANDLE device, BYTE* data, DWORD size) noexcept {
     DWORD read = 0;
-    return ::ReadFile(device, data, size, &read, nullptr) != FALSE && read == size;
+    const bool done = ::ReadFile(device, data, size, &read, nullptr) != FALSE;
+    if (!done) TRACE_LAST_ERROR("ReadFile");
+    return done && read == size;
 }
 
 }  // namespace tarn::usb

@@ -1,5 +1,9 @@
 #include "usb/request_bracket.h"
 
+#include <stdio.h>
+
+#include "platform/trace.h"
+
 namespace tarn::usb {
 
 TimeCriticalPriority::TimeCriticalPriority() noexcept {
@@ -7,6 +11,7 @@ TimeCriticalPriority::TimeCriticalPriority() noexcept {
     if (current == THREAD_PRIORITY_ERROR_RETURN || current == THREAD_PRIORITY_TIME_CRITICAL) return;
     previous_ = current;
     raised_ = ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL) != FALSE;
+    if (!raised_) TRACE_LAST_ERROR("SetThreadPriority(time critical)");
 }
 
 TimeCriticalPriority::~TimeCriticalPriority() {
@@ -26,6 +31,13 @@ DeviceMutexTurn::DeviceMutexTurn(HANDLE mutex) noexcept : mutex_(mutex) {
     if (frequency.QuadPart > 0)
         waitedSeconds_ = static_cast<double>(after.QuadPart - before.QuadPart) /
                          static_cast<double>(frequency.QuadPart);
+    if (TraceWants(obtained_ ? TraceLevel::Calls : TraceLevel::Failures)) {
+        char line[128];
+        const int length = snprintf(line, sizeof line, "device mutex %s after %.3f ms%s",
+                                     obtained_ ? "obtained" : "not obtained", waitedSeconds_ * 1000.0,
+                                     outcome == WAIT_ABANDONED ? " (abandoned)" : "");
+        WriteTraceLine(line, FormattedLength(length, sizeof line));
+    }
 }
 
 DeviceMutexTurn::~DeviceMutexTurn() {
