@@ -86,7 +86,6 @@ class AutomationObject : public DispatchImpl<Dual>,
 public:
     using DualInterface = Dual;
     using Interfaces = AutomationInterfaces<Dual>;
-    using DualInterface = Dual;
     static constexpr bool kAtomicRefCount = true;
 
     static const CLSID& ClassId() noexcept { return Clsid; }
