@@ -163,8 +163,16 @@ Function Hex4(value)
     Hex4 = Right("000" & Hex(value), 4)
 End Function
 
+' Echoes the registers read, or why there are none.
+Sub ShowHoldingRegisters(first, count)
+    Dim values, shown
+    values = master.ReadHoldingRegisters(unit, first, count)
+    If IsArray(values) Then shown = Joined(values) Else shown = master.LastError
+    WScript.Echo "unit " & unit & ", holding registers " & first & " to " & (first + count - 1) & ": " & shown
+End Sub
+
 ' --- The sample: read five registers, then ask for some the server lacks. ---
-Dim portNumber, unit, master, values
+Dim portNumber, unit, master
 portNumber = CLng(WScript.Arguments(0))
 unit = 17
 If WScript.Arguments.Count > 1 Then unit = CLng(WScript.Arguments(1))
@@ -174,17 +182,7 @@ If Not master.Open(portNumber, 19200) Then
     WScript.Echo "COM" & portNumber & " cannot be opened"
     WScript.Quit 1
 End If
-values = master.ReadHoldingRegisters(unit, 0, 5)
-If IsArray(values) Then
-    WScript.Echo "unit " & unit & ", holding registers 0 to 4: " & Joined(values)
-Else
-    WScript.Echo "unit " & unit & ", holding registers 0 to 4: " & master.LastError
-End If
+ShowHoldingRegisters 0, 5
 ' Registers 8 to 11 do not all exist: the server answers with exception 2.
-values = master.ReadHoldingRegisters(unit, 8, 4)
-If IsArray(values) Then
-    WScript.Echo "unit " & unit & ", holding registers 8 to 11: " & Joined(values)
-Else
-    WScript.Echo "unit " & unit & ", holding registers 8 to 11: " & master.LastError
-End If
+ShowHoldingRegisters 8, 4
 master.Close

@@ -103,36 +103,30 @@ STDMETHODIMP UsbDriver::VendorRequestRead(unsigned char byteRequestID, short nPa
 }
 
 STDMETHODIMP UsbDriver::WriteMainEndpoint(long nNbrOfBytes2Write, SAFEARRAY** ppbyteDataAry) {
-    Lock guard(lock_);
-    if (!ppbyteDataAry || !*ppbyteDataAry) return E_POINTER;
-    RETURN_IF_FAILED(CheckInPlaceByteArray(*ppbyteDataAry, nNbrOfBytes2Write));
-    if (!DeviceOpen()) return E_FAIL;
-
-    SafeArrayDataAccess access(*ppbyteDataAry);
-    if (!access.ok()) return E_FAIL;
-    usb::TimeCriticalPriority priority;
-    usb::DeviceMutexTurn turn(deviceMutex_.get());
-    const bool written =
-        usb::WriteMainEndpoint(device_.get(), access.data(), static_cast<DWORD>(nNbrOfBytes2Write));
-    return written ? S_OK : E_FAIL;
+    return TransferMainEndpoint(Endpoint::Out, nNbrOfBytes2Write, ppbyteDataAry);
 }
 
 STDMETHODIMP UsbDriver::ReadMainEndpoint(long nNbrOfBytes2Read, SAFEARRAY** ppbyteDataAry) {
+    return TransferMainEndpoint(Endpoint::In, nNbrOfBytes2Read, ppbyteDataAry);
+}
+
+HRESULT UsbDriver::TransferMainEndpoint(Endpoint direction, long count, SAFEARRAY** array) noexcept {
     Lock guard(lock_);
-    if (!ppbyteDataAry || !*ppbyteDataAry) return E_POINTER;
-    RETURN_IF_FAILED(CheckInPlaceByteArray(*ppbyteDataAry, nNbrOfBytes2Read));
+    if (!array || !*array) return E_POINTER;
+    RETURN_IF_FAILED(CheckInPlaceByteArray(*array, count));
     if (!DeviceOpen()) return E_FAIL;
 
-    SafeArrayDataAccess access(*ppbyteDataAry);
+    SafeArrayDataAccess access(*array);
     if (!access.ok()) return E_FAIL;
     usb::TimeCriticalPriority priority;
     usb::DeviceMutexTurn turn(deviceMutex_.get());
+    const DWORD size = static_cast<DWORD>(count);
+    if (direction == Endpoint::Out)
+        return usb::WriteMainEndpoint(device_.get(), access.data(), size) ? S_OK : E_FAIL;
     // The tone runs to its end before the read, with the mutex held if obtained.
     if (turn.WaitedSeconds() > usb::kLongWaitSeconds) usb::SoundLongWaitBeep();
     // The array keeps what was read, also after a short read.
-    const bool read =
-        usb::ReadMainEndpoint(device_.get(), access.data(), static_cast<DWORD>(nNbrOfBytes2Read));
-    return read ? S_OK : E_FAIL;
+    return usb::ReadMainEndpoint(device_.get(), access.data(), size) ? S_OK : E_FAIL;
 }
 
 STDMETHODIMP UsbDriver::ResetMainEndpointOut() {

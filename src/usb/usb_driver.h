@@ -37,6 +37,9 @@ private:
     // Both handles are closed by Close and by destruction; no unlock is sent.
     void CloseHandles() noexcept;
     bool DeviceOpen() const noexcept { return device_.valid(); }
+    // The main endpoint's two transfers: the same checks, priority and mutex.
+    enum class Endpoint { Out, In };
+    HRESULT TransferMainEndpoint(Endpoint direction, long count, SAFEARRAY** array) noexcept;
 
     CriticalSection lock_;     // held by every method for its whole call
     UniqueFileHandle device_;  // the device object, while open
