@@ -64,7 +64,7 @@ function(tarn_kernel_driver target)
     target_compile_options(${target} PRIVATE -ffreestanding -fno-builtin -fno-stack-protector
                            -fno-asynchronous-unwind-tables -Wall -Wno-unknown-pragmas)
     # A missing entry symbol is only a warning to ld, and the driver would load with entry 0.
-    target_link_options(${target} PRIVATE -nostdlib -Wl,--subsystem,native
+    target_link_options(${target} PRIVATE -nostdlib -fno-stack-protector -Wl,--subsystem,native
                         -Wl,--entry,${TARN_DRIVER_ENTRY} -Wl,--fatal-warnings)
     target_link_libraries(${target} PRIVATE ntoskrnl hal gcc)
 endfunction()
