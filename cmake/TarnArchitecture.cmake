@@ -40,8 +40,9 @@ set(STDOLE2_DIR ${TARN_STDOLE2_DEFAULT} CACHE PATH "Folder holding stdole2.tlb f
 if(NOT EXISTS ${STDOLE2_DIR}/stdole2.tlb)
     message(FATAL_ERROR "no stdole2.tlb in ${STDOLE2_DIR} (./tarn setup installs Wine for both architectures)")
 endif()
-set(TARN_WIDL ${TARN_TOOL_PREFIX}-widl ${TARN_WIDL_POINTERS} -I${WINE_IDL_DIR} -L${STDOLE2_DIR})
-set(TARN_WIDL_WIN32 i686-w64-mingw32-widl --win32 -I${WINE_IDL_DIR} -L${TARN_STDOLE2_X86})
+# widl dates each type library; tools/source-date-epoch makes it the commit's date.
+set(TARN_WIDL ${TARN_SOURCE_DATE} ${TARN_TOOL_PREFIX}-widl ${TARN_WIDL_POINTERS} -I${WINE_IDL_DIR} -L${STDOLE2_DIR})
+set(TARN_WIDL_WIN32 ${TARN_SOURCE_DATE} i686-w64-mingw32-widl --win32 -I${WINE_IDL_DIR} -L${TARN_STDOLE2_X86})
 set(TARN_OBJDUMP ${TARN_TOOL_PREFIX}-objdump)
 
 # The four COM exports are written undecorated in the .def files; on x86 the
