@@ -40,8 +40,9 @@ set(STDOLE2_DIR ${TARN_STDOLE2_DEFAULT} CACHE PATH "Folder holding stdole2.tlb f
 if(NOT EXISTS ${STDOLE2_DIR}/stdole2.tlb)
     message(FATAL_ERROR "no stdole2.tlb in ${STDOLE2_DIR} (./tarn setup installs Wine for both architectures)")
 endif()
-set(TARN_WIDL ${TARN_TOOL_PREFIX}-widl ${TARN_WIDL_POINTERS} -I${WINE_IDL_DIR} -L${STDOLE2_DIR})
-set(TARN_WIDL_WIN32 i686-w64-mingw32-widl --win32 -I${WINE_IDL_DIR} -L${TARN_STDOLE2_X86})
+# widl dates each type library; tools/source-date-epoch makes it the commit's date.
+set(TARN_WIDL ${TARN_SOURCE_DATE} ${TARN_TOOL_PREFIX}-widl ${TARN_WIDL_POINTERS} -I${WINE_IDL_DIR} -L${STDOLE2_DIR})
+set(TARN_WIDL_WIN32 ${TARN_SOURCE_DATE} i686-w64-mingw32-widl --win32 -I${WINE_IDL_DIR} -L${TARN_STDOLE2_X86})
 set(TARN_OBJDUMP ${TARN_TOOL_PREFIX}-objdump)
 
 # The four COM exports are written undecorated in the .def files; on x86 the
@@ -64,7 +65,7 @@ function(tarn_kernel_driver target)
     target_compile_options(${target} PRIVATE -ffreestanding -fno-builtin -fno-stack-protector
                            -fno-asynchronous-unwind-tables -Wall -Wno-unknown-pragmas)
     # A missing entry symbol is only a warning to ld, and the driver would load with entry 0.
-    target_link_options(${target} PRIVATE -nostdlib -Wl,--subsystem,native
+    target_link_options(${target} PRIVATE -nostdlib -fno-stack-protector -Wl,--subsystem,native
                         -Wl,--entry,${TARN_DRIVER_ENTRY} -Wl,--fatal-warnings)
     target_link_libraries(${target} PRIVATE ntoskrnl hal gcc)
 endfunction()

@@ -15,9 +15,9 @@ import argparse
 import os
 import sys
 import tempfile
-import zipfile
 
 import generate_manifest
+import release_zip
 import sdk_files
 
 MODULE_FILES = ("TarnDriver.DLL", "TarnDriver.manifest", "TarnKit.dll", "TarnPanel.exe")
@@ -57,14 +57,8 @@ def main():
             entries.append((f"{arch}/MyApplication.exe.manifest", sample))
         for relative, paths in sdk_files.sdk_files(args.x86, args.source).items():
             entries += [(f"SDK/{relative}/{os.path.basename(p)}", p) for p in paths]
-        output = os.path.abspath(args.output)
-        os.makedirs(os.path.dirname(output), exist_ok=True)
-        partial = output + ".partial"
-        with zipfile.ZipFile(partial, "w", zipfile.ZIP_DEFLATED) as archive:
-            archive.writestr("README.txt", README.format(version=args.version).replace("\n", "\r\n"))
-            for name, path in sorted(entries):
-                archive.write(path, name)
-        os.replace(partial, output)
+        readme = README.format(version=args.version).replace("\n", "\r\n")
+        release_zip.write(args.output, entries, texts=[("README.txt", readme)])
 
 
 if __name__ == "__main__":
